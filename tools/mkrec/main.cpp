@@ -1,1 +1,36 @@
-int main() { return 2; }
+// mkrec: writes DVR archives with known content for tests and demonstrations.
+
+#include "tools/mkrec/options.h"
+#include "tools/mkrec/recording_generator.h"
+#include "tools/mkrec/video_encoder.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    using namespace qm::mkrec;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    auto options = parseOptions(args, error);
+    if (!options) {
+        std::fprintf(stderr, "mkrec: %s\n%s", error.c_str(), usageText());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(usageText(), stdout);
+        return 0;
+    }
+    quietCodecLog();
+    try {
+        size_t blocks = writeArchive(options->plan, options->outPath);
+        std::printf("%s: %zu blocks of %u bytes\n", options->outPath.c_str(), blocks,
+                    options->plan.blockSize);
+    } catch (const std::exception& e) {
+        std::remove(options->outPath.c_str());
+        std::fprintf(stderr, "mkrec: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Drives a whole recording: follows the frame schedule, has every channel
+// produce its frames (channels in parallel, each on one thread so the output
+// stays deterministic) and feeds them, group by group, to block builders.
+
+#include "tools/mkrec/block_builder.h"
+#include "tools/mkrec/recording_plan.h"
+
+#include <string>
+
+namespace qm::mkrec {
+
+// Produces every block of the recording into `sink`, each group's in time order.
+// Throws std::runtime_error (or std::length_error) on failure.
+void generateBlocks(const RecordingPlan& plan, BlockSink& sink);
+
+// Writes the recording as an .avr archive; returns the number of blocks.
+size_t writeArchive(const RecordingPlan& plan, const std::string& path);
+
+} // namespace qm::mkrec
