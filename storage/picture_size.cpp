@@ -52,7 +52,8 @@ public:
     }
     uint32_t bits(int n) {
         uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 1) | bit();
+        for (int i = 0; i < n; ++i)
+            v = (v << 1) | bit();
         return v;
     }
     uint32_t ue() {
@@ -117,8 +118,19 @@ std::optional<PictureSize> H264SpsSize(const uint8_t* data, size_t size) {
     br.bits(8); // level
     br.ue();    // seq_parameter_set_id
     switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128:
-    case 138: case 139: case 134: case 135: {
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135: {
         const uint32_t chroma = br.ue();
         if (chroma == 3) br.bit(); // separate_colour_plane_flag
         br.ue();                   // bit_depth_luma_minus8
@@ -144,7 +156,8 @@ std::optional<PictureSize> H264SpsSize(const uint8_t* data, size_t size) {
         br.se();  // offset_for_top_to_bottom_field
         const uint32_t cycle = br.ue();
         if (cycle > 255) return std::nullopt;
-        for (uint32_t i = 0; i < cycle && !br.failed(); ++i) br.se();
+        for (uint32_t i = 0; i < cycle && !br.failed(); ++i)
+            br.se();
     }
     br.ue();  // max_num_ref_frames
     br.bit(); // gaps_in_frame_num_value_allowed_flag

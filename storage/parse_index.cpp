@@ -1,0 +1,427 @@
+// Opening and closing a recording, its block index and block loading.
+
+#include "storage/parse_index.h"
+
+#include "platform/diagnostics.h"
+#include "storage/file_reader.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qm {
+
+namespace {
+// Recorders write blocks of a few megabytes; four buffers of anything larger
+// would only come from a damaged header.
+constexpr uint64_t kMaxBlockSize = uint64_t(256) << 20;
+// Table copies are bounded so that a corrupt index cannot exhaust memory:
+// a real archive's tables are a small fraction of this.
+constexpr uint64_t kMaxTableBytes = uint64_t(1) << 30;
+} // namespace
+
+class CQMParseIndex::ReaderThread : public TQMThreadBase {
+public:
+    explicit ReaderThread(std::function<void()> body) : m_body(std::move(body)) {}
+    ~ReaderThread() override { Stop(); }
+
+protected:
+    void Run() override { m_body(); }
+
+private:
+    std::function<void()> m_body;
+};
+
+CQMParseIndex::CQMParseIndex() {
+    for (auto& b : m_buffers)
+        for (auto& k : b.lastKeyIndex)
+            k.store(-1);
+}
+
+CQMParseIndex::~CQMParseIndex() {
+    qmLog("CQMParseIndex::~CQMParseIndex Start\n");
+    StopThreads();
+    if (m_fdArchive >= 0) ::close(m_fdArchive);
+    m_fdArchive = -1;
+    EmptyBuffers(true);
+    FreeBlockLists();
+    qmLog("CQMParseIndex::~CQMParseIndex End\n");
+}
+
+void CQMParseIndex::ResetPerOpenState() {
+    m_nByteOrder = kByteOrderLittle;
+    for (auto& s : m_nListState)
+        s = 0;
+    m_nDirection = 0;
+    m_nLoadMode = 0;
+    m_nChannelMask = 0;
+    for (auto& b : m_buffers)
+        b.channelMask = 0;
+    for (auto& c : m_channels) {
+        c.info.fill(0);
+        c.readOffset = 0;
+        c.header = FrameHeader{};
+        c.rememberedWidth = c.rememberedHeight = 0;
+    }
+}
+
+int CQMParseIndex::OpenFile(const std::string& path) {
+    if (m_bOpen) CloseFile();
+    m_strPath = path;
+    ResetPerOpenState();
+    if (!bReadInit()) {
+        CloseFile();
+        return 0;
+    }
+    if (m_fdArchive >= 0) ::close(m_fdArchive);
+    m_fdArchive = OpenReadOnly(m_strPath);
+    if (m_fdArchive < 0 || FileLength(m_fdArchive) == 0) {
+        CloseFile();
+        return 0;
+    }
+    m_llTotalSize = m_llArchiveLength;
+    m_bOpen = true;
+    return 1;
+}
+
+size_t CQMParseIndex::BlockCount(int group) const {
+    const auto& list = m_blockLists[group];
+    return list.size() >= 2 ? list.size() - 2 : 0;
+}
+
+bool CQMParseIndex::LoadIndex(int fd) {
+    std::vector<uint8_t> headerBytes(kArchiveHeaderSize);
+    if (m_llArchiveLength < kArchiveHeaderSize ||
+        !ReadExact(fd, m_llArchiveLength - kArchiveHeaderSize, headerBytes.data(),
+                   kArchiveHeaderSize))
+        return false;
+    auto header = parseArchiveHeader(ByteView(headerBytes.data(), headerBytes.size()));
+    if (!header) return false;
+    m_nByteOrder = header->byteOrder;
+    m_nCodec = header->codec;
+    m_nChannelMask = header->channelMask;
+    m_nGroups = header->groups();
+    m_nEndTime = header->endTime;
+    m_nStartTime = header->startTime;
+    m_nTimeOffset = header->timeOffsetSeconds();
+    m_nBlockSize = header->blockSize;
+
+    // A block size that cannot hold a block header or is not whole sectors, or
+    // a table that does not lie inside the file, means this is not an archive we
+    // can read: refuse it rather than guess.
+    const uint64_t B = m_nBlockSize;
+    if (B == 0 || B % kSectorSize != 0 || B > m_llArchiveLength || B > kMaxBlockSize) {
+        qmLog("[6][QMParseIndex] (bReadInit) Bad block size:%u\n", m_nBlockSize);
+        return false;
+    }
+    const uint64_t count = header->miniHeaderCount;
+    const uint64_t tableBytes = count * kMiniHeaderSize;
+    if (header->miniTableOffset > m_llArchiveLength ||
+        tableBytes > m_llArchiveLength - header->miniTableOffset) {
+        qmLog("[6][QMParseIndex] (bReadInit) Mini header table outside the file: %llu x 16 at "
+              "%llu\n",
+              (unsigned long long)count, (unsigned long long)header->miniTableOffset);
+        return false;
+    }
+
+    for (int g = 0; g < kMaxGroups; ++g) {
+        m_blockLists[g].clear();
+        BlockEntry head;
+        head.listPosition = 0;
+        m_blockLists[g].push_back(std::move(head));
+    }
+    for (auto& s : m_nListState)
+        s = 0;
+
+    qmLog("CQMParseIndex::bReadInit LOAD_MINI_HEADER_AT_ONCE Start\n");
+    std::vector<uint8_t> table(tableBytes);
+    if (tableBytes && !ReadExact(fd, header->miniTableOffset, table.data(), tableBytes))
+        return false;
+
+    m_nFirstMiniStart = 0xFFFFFFFF;
+    m_nLastMiniEnd = 0;
+    uint64_t tableCopyBytes = 0;
+    std::vector<uint8_t> blockHeaderBytes(kBlockHeaderSize);
+    for (uint64_t i = 0; i < count; ++i) {
+        auto mini = parseMiniHeader(ByteView(table.data() + i * kMiniHeaderSize, kMiniHeaderSize),
+                                    uint8_t(m_nByteOrder));
+        if (!mini) break;
+        if (m_nGroups == 1) mini->group = 0;
+        if (mini->group >= kMaxGroups) continue; // belongs to no list we keep
+        // A block that does not lie inside the file cannot be loaded; keeping
+        // no entry for it bounds the index by the file's size.
+        if ((i + 1) * B > m_llArchiveLength) continue;
+
+        m_nFirstMiniStart = std::min(m_nFirstMiniStart, mini->startTime);
+        m_nLastMiniEnd = std::max(m_nLastMiniEnd, mini->endTime);
+
+        BlockEntry entry;
+        entry.mini = *mini;
+        entry.blockNumber = uint32_t(i);
+        if (ReadExact(fd, (i + 1) * B - kBlockHeaderSize, blockHeaderBytes.data(),
+                      kBlockHeaderSize)) {
+            auto bh = parseBlockHeader(ByteView(blockHeaderBytes.data(), kBlockHeaderSize),
+                                       uint8_t(m_nByteOrder));
+            auto geo =
+                bh ? blockGeometry(i, m_nBlockSize, bh->iSectors, bh->pSectors) : std::nullopt;
+            if (bh && bh->hasMarker() && geo) {
+                entry.iSectors = bh->iSectors;
+                entry.pSectors = bh->pSectors;
+                entry.iCount =
+                    std::min<uint64_t>(bh->iFrameCount, geo->iTableBytes / kIFrameInfoSize);
+                entry.pCount =
+                    std::min<uint64_t>(bh->pFrameCount, geo->pTableBytes / kPFrameInfoSize);
+                const uint64_t iBytes = uint64_t(entry.iCount) * kIFrameInfoSize;
+                const uint64_t pBytes = uint64_t(entry.pCount) * kPFrameInfoSize;
+                if (tableCopyBytes + iBytes + pBytes <= kMaxTableBytes) {
+                    entry.pTable.resize(pBytes);
+                    entry.iTable.resize(iBytes);
+                    bool ok = (!pBytes ||
+                               ReadExact(fd, geo->pTablePosition(), entry.pTable.data(), pBytes)) &&
+                              (!iBytes ||
+                               ReadExact(fd, geo->iTablePosition(), entry.iTable.data(), iBytes));
+                    if (ok) {
+                        tableCopyBytes += iBytes + pBytes;
+                    } else {
+                        entry.pTable.clear();
+                        entry.iTable.clear();
+                        entry.iCount = entry.pCount = 0;
+                    }
+                } else {
+                    entry.iCount = entry.pCount = 0;
+                }
+            }
+        }
+        auto& list = m_blockLists[entry.mini.group];
+        entry.listPosition = uint32_t(list.size());
+        list.push_back(std::move(entry));
+    }
+    m_nStartTime = std::max(m_nStartTime, m_nFirstMiniStart);
+    m_nEndTime = std::min(m_nEndTime, m_nLastMiniEnd);
+    qmLog("CQMParseIndex::bReadInit LOAD_MINI_HEADER_AT_ONCE finish\n");
+
+    for (int g = 0; g < kMaxGroups; ++g) {
+        BlockEntry tail;
+        tail.listPosition = kListPositionEnd;
+        m_blockLists[g].push_back(std::move(tail));
+    }
+    return true;
+}
+
+int CQMParseIndex::bReadInit() {
+    for (auto& c : m_channels) {
+        c.parity = 0;
+        c.readOffset = 0;
+        c.info.fill(0);
+        c.header = FrameHeader{};
+        c.frameState = kSlotEmpty;
+        c.iCursor = c.pCursor = -1;
+    }
+    m_nDirection = 0;
+    m_nLoadMode = 0;
+    m_llArchiveLength = 0;
+
+    int fd = OpenReadOnly(m_strPath);
+    if (fd < 0) return 0;
+    m_llArchiveLength = FileLength(fd);
+    if (m_llArchiveLength == 0 || !LoadIndex(fd)) {
+        ::close(fd);
+        return 0;
+    }
+
+    EmptyBuffers(false);
+    for (int g = 0; g < kMaxGroups; ++g)
+        m_blockCursor[g] = m_blockLists[g].size() > 2 ? 1 : -1;
+
+    // Initial load: both buffers of every group, skipping blocks without a marker.
+    for (int g = 0; g < m_nGroups; ++g) {
+        for (int k = 0; k < 2; ++k) {
+            const int b = g * 2 + k;
+            while (m_blockCursor[g] >= 0) {
+                const BlockEntry& entry = m_blockLists[g][m_blockCursor[g]];
+                if (entry.listPosition == kListPositionEnd) {
+                    m_nListState[g] = 2;
+                    m_blockCursor[g] = -1;
+                    break;
+                }
+                ++m_blockCursor[g];
+                m_nListState[g] = 1;
+                if (LoadArchiveBlock(fd, entry, b, false, true)) {
+                    m_buffers[b].channelMask = 0; // replaced below from the block header
+                    std::vector<uint8_t> hb(kBlockHeaderSize);
+                    if (ReadExact(
+                            fd, (uint64_t(entry.blockNumber) + 1) * m_nBlockSize - kBlockHeaderSize,
+                            hb.data(), hb.size())) {
+                        if (auto bh = parseBlockHeader(ByteView(hb.data(), hb.size()),
+                                                       uint8_t(m_nByteOrder)))
+                            m_buffers[b].channelMask = channelMaskOfGroup(bh->channelMask, g);
+                    }
+                    qmLog("[QMParseIndex] (WatchThreadProc) Load BID:%d, Time:%d-%d, Group:%d "
+                          "INIT",
+                          int(entry.blockNumber), int(entry.mini.startTime),
+                          int(entry.mini.endTime), int(entry.mini.group));
+                    break;
+                }
+            }
+        }
+    }
+    for (int g = 0; g < m_nGroups; ++g)
+        if (m_blockLists[g].size() <= 2)
+            for (int c = g * kChannelsPerGroup; c < (g + 1) * kChannelsPerGroup; ++c)
+                m_channels[c].frameState = kSlotWaitBlock;
+    ::close(fd);
+
+    for (auto& c : m_channels) {
+        c.readOffset = 0;
+        c.parity = 0;
+    }
+    for (int g = 0; g < m_nGroups; ++g) {
+        m_buffers[g * 2].state = kBufferLoaded;
+        if (!bPrepareFirstFrame(g)) return 0;
+    }
+    StartThreads();
+    m_evOpened.Set();
+    qmLog("CQMParseIndex::bReadInit done\n");
+    return 1;
+}
+
+bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int bufferIndex,
+                                     bool keyFramesOnly, bool initialAllocation) {
+    std::vector<uint8_t> hb(kBlockHeaderSize);
+    const uint64_t B = m_nBlockSize;
+    const uint64_t n = entry.blockNumber;
+    if (!ReadExact(fd, (n + 1) * B - kBlockHeaderSize, hb.data(), hb.size())) return false;
+    auto bh = parseBlockHeader(ByteView(hb.data(), hb.size()), uint8_t(m_nByteOrder));
+    if (!bh || !bh->hasMarker()) return false;
+    auto geo = blockGeometry(n, m_nBlockSize, bh->iSectors, bh->pSectors);
+    if (!geo) {
+        qmLog("[6][QMParseIndex] (LoadBlock) BID:%u leaves no data area\n", unsigned(n));
+        return false;
+    }
+
+    BlockBuffer& buffer = m_buffers[bufferIndex];
+    const uint32_t L = uint32_t(geo->dataLength);
+    buffer.filePosition = n * B;
+    // The first load allocates a whole block so that later loads rarely grow it.
+    const size_t wanted = initialAllocation ? std::max<size_t>(B, L) : L;
+    if (buffer.data.size() < L) buffer.data.resize(wanted);
+    buffer.listPosition = entry.listPosition;
+    buffer.dataLength = 0;
+    if (!ReadExact(fd, n * B, buffer.data.data(), L)) return false;
+    buffer.dataLength = L;
+    m_llReadPosition = n * B;
+
+    BuildFrameLists(entry, buffer, keyFramesOnly);
+    // A block need not hold every channel (a camera without signal, a long run
+    // spread over two blocks): the buffer is released on the channels that
+    // really are in it, so its mask follows the block loaded.
+    buffer.channelMask = channelMaskOfGroup(bh->channelMask, bufferIndex / 2) & m_nChannelMask;
+    buffer.startTime = entry.mini.startTime;
+    buffer.endTime = entry.mini.endTime;
+    for (auto& k : buffer.lastKeyIndex)
+        k = -1;
+    buffer.state.store(kBufferLoaded, std::memory_order_release);
+    ++m_nProgress;
+    return true;
+}
+
+void CQMParseIndex::BuildFrameLists(const BlockEntry& entry, BlockBuffer& buffer,
+                                    bool keyFramesOnly) {
+    const uint8_t order = uint8_t(m_nByteOrder);
+    for (int c = 0; c < kMaxChannels; ++c) {
+        buffer.iList[c].clear();
+        buffer.pList[c].clear();
+    }
+    ByteView iTable(entry.iTable.data(), entry.iTable.size());
+    for (uint32_t i = 0; i < entry.iCount; ++i) {
+        auto rec = iFrameInfoAt(iTable, i, order);
+        if (!rec) break;
+        auto offset = frameOffsetInData(rec->offsetUnits, buffer.dataLength);
+        if (!offset || rec->channel >= kMaxChannels) continue;
+        if (keyFramesOnly && rec->keyUsable == 0) continue;
+        auto& list = buffer.iList[rec->channel];
+        list.push_back({uint32_t(*offset), rec->timeOffset, uint32_t(list.size())});
+    }
+    ByteView pTable(entry.pTable.data(), entry.pTable.size());
+    for (uint32_t i = 0; i < entry.pCount; ++i) {
+        auto rec = pFrameInfoAt(pTable, i, order);
+        if (!rec) break;
+        auto offset = frameOffsetInData(rec->offsetUnits, buffer.dataLength);
+        if (!offset || rec->channel >= kMaxChannels) continue;
+        auto& list = buffer.pList[rec->channel];
+        list.push_back({uint32_t(*offset), uint32_t(list.size())});
+    }
+}
+
+void CQMParseIndex::ClearChannelLists(int channel, int k) {
+    if (channel < 0 || channel >= kMaxChannels || k < 0 || k > 1) return;
+    BlockBuffer& buffer = m_buffers[(channel / kChannelsPerGroup) * 2 + k];
+    buffer.iList[channel].clear();
+    buffer.pList[channel].clear();
+}
+
+void CQMParseIndex::EmptyBuffers(bool freeData) {
+    for (auto& b : m_buffers) {
+        if (freeData) {
+            b.data.clear();
+            b.data.shrink_to_fit();
+        }
+        b.dataLength = 0;
+        b.filePosition = 0;
+        b.state = kBufferEmpty;
+        b.listPosition = kListPositionNone;
+        for (int c = 0; c < kMaxChannels; ++c) {
+            b.iList[c].clear();
+            b.pList[c].clear();
+        }
+    }
+}
+
+void CQMParseIndex::FreeBlockLists() {
+    for (auto& list : m_blockLists)
+        list.clear();
+    for (auto& cursor : m_blockCursor)
+        cursor = -1;
+}
+
+void CQMParseIndex::StartThreads() {
+    m_bPrepareRunning = true;
+    m_pPrepareThread = std::make_unique<ReaderThread>([this] { PrepareThreadProc(); });
+    m_pPrepareThread->Start(kPriorityHighest);
+    if (!m_pWatchThread) {
+        m_bWatchRunning = true;
+        m_pWatchThread = std::make_unique<ReaderThread>([this] { WatchThreadProc(); });
+        m_pWatchThread->Start(kPriorityAboveNormal);
+    }
+}
+
+void CQMParseIndex::StopThreads() {
+    m_bPrepareRunning = false;
+    m_evPrepare.Set();
+    if (m_pPrepareThread) m_pPrepareThread->Stop();
+    m_pPrepareThread.reset();
+    m_bWatchRunning = false;
+    m_evWatch.Set();
+    if (m_pWatchThread) m_pWatchThread->Stop();
+    m_pWatchThread.reset();
+}
+
+int CQMParseIndex::CloseFile() {
+    qmLog("CQMParseIndex::CloseFile Start\n");
+    StopThreads();
+    if (m_fdArchive >= 0) ::close(m_fdArchive);
+    m_fdArchive = -1;
+    m_bOpen = false;
+    m_llTotalSize = 0;
+    m_llReadPosition = 0;
+    EmptyBuffers(true);
+    FreeBlockLists();
+    for (auto& c : m_channels) {
+        c.frameState = kSlotEmpty;
+        c.iCursor = c.pCursor = -1;
+    }
+    qmLog("CQMParseIndex::CloseFile End\n");
+    return 1;
+}
+
+} // namespace qm

@@ -1,0 +1,246 @@
+#pragma once
+// The storage reader of one open recording. It loads the block index, keeps two
+// block buffers per group filled ahead of playback (the prefetch thread), keeps
+// every channel's next frame copied out of its buffer (the preparation thread)
+// and hands frames out in recorded order (GetNextFrame / GetPrevFrame).
+//
+// Locks, always taken in this order: seek lock -> load lock -> buffer lock ->
+// frame lock; the delivery lock is taken only by the getters and is followed
+// by the frame lock. A slot is filled by the preparation thread only in frame
+// state 0 and read by a getter only in state 2; the state word hands it over.
+
+#include "platform/event.h"
+#include "platform/thread_base.h"
+#include "storage/formats.h"
+#include "storage/frame_record.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// Payload capacities of the records the play thread hands to the getters.
+constexpr uint32_t kVideoPayloadCapacity = 1048576;
+constexpr uint32_t kAudioPayloadCapacity = 131072;
+constexpr uint32_t kExtraPayloadCapacity = 1024;
+
+constexpr int kMaxChannels = 32;
+constexpr int kChannelsPerGroup = 16;
+constexpr int kMaxGroups = 2;
+constexpr int kBlockBuffers = kMaxGroups * 2;
+
+// Frame slot states.
+enum FrameState : int {
+    kSlotEmpty = 0,     // wants a frame
+    kSlotNoVideo = 1,   // holds a frame without a video part
+    kSlotReady = 2,     // holds a frame ready for delivery
+    kSlotWaitBlock = 3, // waits for a block
+};
+
+// Block buffer states.
+enum BufferState : int {
+    kBufferFinished = -1,
+    kBufferEmpty = 0,
+    kBufferLoaded = 1,
+    kBufferInUse = 2,
+};
+
+constexpr uint32_t kListPositionNone = 0x10000;
+constexpr uint32_t kListPositionEnd = 0xFFFF;
+constexpr uint32_t kSentinelBlock = 0xFFFF;
+
+struct IFrameRef {
+    uint32_t offset;     // byte offset of the frame header in the data area
+    uint16_t timeOffset; // seconds after the block's start
+    uint32_t position;   // index in the channel's list
+};
+struct PFrameRef {
+    uint32_t offset;
+    uint32_t position;
+};
+
+// One block of an archive, with the copies of its two frame tables made at open.
+struct BlockEntry {
+    MiniHeader mini;
+    uint32_t blockNumber = kSentinelBlock;
+    uint16_t iSectors = 0;
+    uint16_t pSectors = 0;
+    std::vector<uint8_t> iTable;
+    std::vector<uint8_t> pTable;
+    uint32_t iCount = 0;
+    uint32_t pCount = 0;
+    uint32_t listPosition = 0;
+    bool IsSentinel() const { return blockNumber == kSentinelBlock; }
+};
+
+struct BlockBuffer {
+    uint64_t filePosition = 0;
+    std::vector<uint8_t> data; // capacity only grows
+    uint32_t dataLength = 0;   // L
+    std::atomic<int> state{kBufferEmpty};
+    std::array<std::vector<IFrameRef>, kMaxChannels> iList;
+    std::array<std::vector<PFrameRef>, kMaxChannels> pList;
+    std::array<std::atomic<int>, kMaxChannels> lastKeyIndex;
+    uint32_t listPosition = kListPositionNone;
+    uint32_t startTime = 0;
+    uint32_t endTime = 0;
+    std::atomic<uint32_t> channelMask{0};
+};
+
+// A reverse cursor that starts at the last element of a list not loaded yet.
+constexpr int kCursorFromEnd = 0x7FFFFFFF;
+
+struct ChannelSlot {
+    std::atomic<int> parity{0};
+    int iCursor = -1; // index into the current buffer's I list, -1 none
+    int pCursor = -1;
+    uint32_t readOffset = 0;
+    std::atomic<int> frameState{kSlotEmpty};
+    // Guarded by the frame lock:
+    FrameHeader header;
+    std::vector<uint8_t> payload; // the frame's bytes after its header
+    uint32_t payloadLength = 0;
+    std::array<uint8_t, 32> info{};
+    // Used by the getters only:
+    uint32_t rememberedWidth = 0;
+    uint32_t rememberedHeight = 0;
+};
+
+class CQMParseIndex {
+public:
+    CQMParseIndex();
+    ~CQMParseIndex();
+    CQMParseIndex(const CQMParseIndex&) = delete;
+    CQMParseIndex& operator=(const CQMParseIndex&) = delete;
+
+    int OpenFile(const std::string& path);
+    int bReadInit();
+    int CloseFile();
+
+    int SeekByTime(uint32_t time, int direction);
+    void ClearChannelLists(int channel, int k);
+
+    int GetNextFrame(FrameRecord* video, int keyFramesOnly, FrameRecord* audio, int wantAudio,
+                     FrameRecord* extra, int wantExtra);
+    int GetPrevFrame(FrameRecord* video);
+
+    // Wakes the preparation thread; the play thread calls it after taking a frame.
+    void SignalPrepare() { m_evPrepare.Set(); }
+
+    // Waits until every recorded channel either holds a ready frame or can give
+    // no more in the current direction. Returns false when nothing changed for
+    // `stallMs` while some channel was still waiting. For deterministic listings.
+    bool WaitForPreparedSlots(int64_t stallMs = 5000);
+
+    bool IsOpen() const { return m_bOpen.load(); }
+    const std::string& Path() const { return m_strPath; }
+    uint64_t ArchiveLength() const { return m_llArchiveLength; }
+    int GroupCount() const { return m_nGroups; }
+    // Blocks in the group's list, sentinels not counted.
+    size_t BlockCount(int group) const;
+    const std::vector<BlockEntry>& BlockList(int group) const { return m_blockLists[group]; }
+    // The frame header index of the last delivered video frame (not in the record).
+    uint32_t LastDeliveredIndex() const { return m_nLastIndex.load(); }
+    int FrameStateOf(int channel) const { return m_channels[channel].frameState.load(); }
+    int BufferStateOf(int buffer) const { return m_buffers[buffer].state.load(); }
+
+    // Recording properties, fixed while the recording is open.
+    uint32_t m_nStartTime = 0;
+    uint32_t m_nEndTime = 0;
+    uint32_t m_nFirstMiniStart = 0;
+    uint32_t m_nLastMiniEnd = 0;
+    uint32_t m_nChannelMask = 0;
+    int m_nByteOrder = kByteOrderLittle;
+    uint32_t m_nCodec = kCodecH264;
+    int m_nTimeOffset = 0;
+    uint32_t m_nBlockSize = 0;
+
+    // Shared with the player and the main window.
+    std::atomic<uint64_t> m_llTotalSize{0};
+    std::atomic<uint64_t> m_llReadPosition{0};
+    std::atomic<int> m_bSeeking{0};
+    std::atomic<int> m_nPassHandshake{0};
+    std::atomic<int> m_nDirection{0}; // 0 forward, 1 reverse
+    std::atomic<int> m_nLoadMode{0};  // 0 all frames, otherwise key frames only
+    Event m_evOpened{false, false};
+
+private:
+    class ReaderThread;
+
+    void ResetPerOpenState();
+    bool LoadIndex(int fd);
+    bool LoadArchiveBlock(int fd, const BlockEntry& entry, int bufferIndex, bool keyFramesOnly,
+                          bool initialAllocation);
+    void BuildFrameLists(const BlockEntry& entry, BlockBuffer& buffer, bool keyFramesOnly);
+    void EmptyBuffers(bool freeData);
+    void FreeBlockLists();
+    void StartThreads();
+    void StopThreads();
+
+    void WatchThreadProc();
+    void WatchForward(int fd, int group, int k, int b, int other);
+    void WatchReverse(int fd, int group, int k, int b, int other);
+
+    int bPrepareFirstFrame(int group);
+    void PrepareThreadProc();
+    bool PreparePass();
+    void PrepareForward(int c, int g, int k);
+    void PrepareReverse(int c, int g, int k);
+    bool TakeForward(int c, int b);
+    bool TakeReverse(int c, int b);
+    void MaybeReleaseBuffer(int g, int k);
+    // Reads the frame header at `offset` of `buffer`; nullopt when it does not fit.
+    std::optional<FrameHeader> HeaderAt(const BlockBuffer& buffer, uint32_t offset) const;
+    // Copies a frame's bytes into the slot when its header and areas are sound.
+    void FillSlot(ChannelSlot& slot, const BlockBuffer& buffer, uint32_t offset,
+                  const FrameHeader& header);
+    bool FrameIsSound(const BlockBuffer& buffer, uint32_t offset, const FrameHeader& header) const;
+    static int StateForHeader(const FrameHeader& header);
+
+    int ChooseChannel(bool latest);
+    bool FillVideoRecord(int channel, FrameRecord* video, bool forward);
+    static bool CopyArea(const FrameArea& area, FrameRecord* record, uint32_t capacity);
+    // True when the channel cannot give a frame before other channels deliver theirs.
+    bool ChannelSettled(int channel) const;
+
+    std::string m_strPath;
+    int m_fdArchive = -1; // the member stream kept open while the recording is open
+    uint64_t m_llArchiveLength = 0;
+    int m_nGroups = 1;
+    std::atomic<bool> m_bOpen{false};
+
+    std::array<std::vector<BlockEntry>, kMaxGroups> m_blockLists;
+    // Written by the prefetch thread and the seek (under the load lock), read by
+    // the preparation thread to tell the end of the recording.
+    std::array<std::atomic<int>, kMaxGroups> m_blockCursor{}; // list index, -1 none
+    std::array<std::atomic<int>, kMaxGroups> m_nListState{};  // 0 before, 1 inside, 2 after
+
+    std::array<BlockBuffer, kBlockBuffers> m_buffers;
+    std::array<ChannelSlot, kMaxChannels> m_channels;
+    // Channels that have left their current buffer; written under the buffer lock.
+    std::atomic<uint32_t> m_nSwitchedMask{0};
+
+    std::unique_ptr<ReaderThread> m_pPrepareThread;
+    std::unique_ptr<ReaderThread> m_pWatchThread;
+    std::atomic<bool> m_bPrepareRunning{false};
+    std::atomic<bool> m_bWatchRunning{false};
+    Event m_evPrepare{false, false};
+    Event m_evWatch{false, false};        // wakes the prefetch thread when a buffer is handed back
+    std::atomic<uint64_t> m_nProgress{0}; // bumped whenever a slot or buffer changes
+    std::atomic<uint64_t> m_nPreparePasses{0};
+    std::atomic<uint32_t> m_nLastIndex{0};
+
+    std::mutex m_csSeek;
+    std::mutex m_csLoad;
+    std::mutex m_csBuffers;
+    std::mutex m_csDelivery;
+    std::mutex m_csFrame;
+};
+
+} // namespace qm
