@@ -1,0 +1,28 @@
+#include "tools/qmtool/frame_walk.h"
+
+namespace qmtool {
+
+FrameWalk::FrameWalk(qm::CQMParseIndex& reader)
+    : m_reader(reader), m_video(qm::kVideoPayloadCapacity), m_audio(qm::kAudioPayloadCapacity),
+      m_extra(qm::kExtraPayloadCapacity) {}
+
+void FrameWalk::Run(const std::function<bool(const qm::FrameRecord&)>& visit) {
+    qm::FrameRecord video{}, audio{}, extra{};
+    video.payload = m_video.data();
+    audio.payload = m_audio.data();
+    extra.payload = m_extra.data();
+    for (;;) {
+        // Every channel fills its slot first so the order is the true merge order.
+        m_reader.WaitForPreparedSlots(1500);
+        bool any = false;
+        for (int c = 0; c < qm::kMaxChannels && !any; ++c)
+            any = m_reader.FrameStateOf(c) == qm::kSlotReady;
+        if (!any) return;
+        const int got = m_reader.GetNextFrame(&video, 0, &audio, 1, &extra, 1);
+        m_reader.SignalPrepare();
+        if (got != 1) continue; // a damaged frame was dropped
+        if (!visit(video)) return;
+    }
+}
+
+} // namespace qmtool

@@ -1,0 +1,25 @@
+#pragma once
+// Walks every video frame of an open recording in forward delivery order, as
+// the play thread would receive them.
+
+#include "storage/parse_index.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace qmtool {
+
+class FrameWalk {
+public:
+    explicit FrameWalk(qm::CQMParseIndex& reader);
+    // Calls `visit` for every delivered video frame until it returns false or
+    // the recording ends.
+    void Run(const std::function<bool(const qm::FrameRecord&)>& visit);
+
+private:
+    qm::CQMParseIndex& m_reader;
+    std::vector<uint8_t> m_video, m_audio, m_extra;
+};
+
+} // namespace qmtool
