@@ -44,7 +44,9 @@ TEST_P(DecodeMd5, LinesMatchFfmpegFrameMd5OfTheSameStream) {
     std::string ours, theirs;
     ASSERT_EQ(test::runCommand(test::qmtoolPath() + " decode --md5 --channel 2 " + archive, ours),
               0);
-    const char* demuxer = GetParam() == VideoCodec::MJPG ? "mjpeg" : "h264";
+    const char* demuxer = GetParam() == VideoCodec::MJPG   ? "mjpeg"
+                          : GetParam() == VideoCodec::SOLO ? "m4v"
+                                                           : "h264";
     ASSERT_EQ(test::runCommand(std::string("ffmpeg -nostdin -v error -threads 1 -f ") + demuxer +
                                    " -i " + stream + " -fps_mode passthrough -f framemd5 -",
                                theirs),
@@ -63,7 +65,8 @@ TEST_P(DecodeMd5, LinesMatchFfmpegFrameMd5OfTheSameStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wrappings, DecodeMd5,
-                         ::testing::Values(VideoCodec::H264, VideoCodec::HISI, VideoCodec::MJPG),
+                         ::testing::Values(VideoCodec::H264, VideoCodec::HISI, VideoCodec::SOLO,
+                                           VideoCodec::STCH, VideoCodec::STHD, VideoCodec::MJPG),
                          [](const auto& info) {
                              return std::string(mkrec::codecName(info.param));
                          });
