@@ -247,19 +247,7 @@ int CQMParseIndex::bReadInit() {
                 ++m_blockCursor[g];
                 m_nListState[g] = 1;
                 if (LoadArchiveBlock(fd, entry, b, false, true)) {
-                    m_buffers[b].channelMask = 0; // replaced below from the block header
-                    std::vector<uint8_t> hb(kBlockHeaderSize);
-                    if (ReadExact(
-                            fd, (uint64_t(entry.blockNumber) + 1) * m_nBlockSize - kBlockHeaderSize,
-                            hb.data(), hb.size())) {
-                        if (auto bh = parseBlockHeader(ByteView(hb.data(), hb.size()),
-                                                       uint8_t(m_nByteOrder)))
-                            m_buffers[b].channelMask = channelMaskOfGroup(bh->channelMask, g);
-                    }
-                    qmLog("[QMParseIndex] (WatchThreadProc) Load BID:%d, Time:%d-%d, Group:%d "
-                          "INIT",
-                          int(entry.blockNumber), int(entry.mini.startTime),
-                          int(entry.mini.endTime), int(entry.mini.group));
+                    LogBlockLoad(entry, "INIT");
                     break;
                 }
             }
@@ -283,6 +271,12 @@ int CQMParseIndex::bReadInit() {
     m_evOpened.Set();
     qmLog("CQMParseIndex::bReadInit done\n");
     return 1;
+}
+
+void CQMParseIndex::LogBlockLoad(const BlockEntry& entry, const char* how) const {
+    qmLog("[QMParseIndex] (WatchThreadProc) Load BID:%d, Time:%d-%d, Group:%d %s",
+          int(entry.blockNumber), int(entry.mini.startTime), int(entry.mini.endTime),
+          int(entry.mini.group), how);
 }
 
 bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int bufferIndex,

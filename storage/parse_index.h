@@ -177,6 +177,7 @@ private:
     bool LoadIndex(int fd);
     bool LoadArchiveBlock(int fd, const BlockEntry& entry, int bufferIndex, bool keyFramesOnly,
                           bool initialAllocation);
+    void LogBlockLoad(const BlockEntry& entry, const char* how) const;
     void BuildFrameLists(const BlockEntry& entry, BlockBuffer& buffer, bool keyFramesOnly);
     void EmptyBuffers(bool freeData);
     void FreeBlockLists();

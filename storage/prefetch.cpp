@@ -99,9 +99,7 @@ void CQMParseIndex::WatchForward(int fd, int g, int k, int b, int other) {
         }
         std::lock_guard buffers(m_csBuffers);
         if (LoadArchiveBlock(fd, entry, b, false, false)) {
-            qmLog("[QMParseIndex] (WatchThreadProc) Load BID:%d, Time:%d-%d, Group:%d FORWARD",
-                  int(entry.blockNumber), int(entry.mini.startTime), int(entry.mini.endTime),
-                  int(entry.mini.group));
+            LogBlockLoad(entry, "FORWARD");
             for (auto& c : m_channels) {
                 int waiting = kSlotWaitBlock;
                 c.frameState.compare_exchange_strong(waiting, kSlotEmpty);
@@ -211,16 +209,7 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
 
             const int b = g * 2;
             if (!LoadArchiveBlock(fd, entry, b, false, false)) break;
-            std::vector<uint8_t> hb(kBlockHeaderSize);
-            if (ReadExact(fd, (uint64_t(entry.blockNumber) + 1) * m_nBlockSize - kBlockHeaderSize,
-                          hb.data(), hb.size()))
-                if (auto bh =
-                        parseBlockHeader(ByteView(hb.data(), hb.size()), uint8_t(m_nByteOrder)))
-                    m_buffers[b].channelMask = channelMaskOfGroup(bh->channelMask, g);
-            qmLog("[QMParseIndex] (WatchThreadProc) Load BID:%d, Time:%d-%d, Group:%d "
-                  "SEEK_FORWARD",
-                  int(entry.blockNumber), int(entry.mini.startTime), int(entry.mini.endTime),
-                  int(entry.mini.group));
+            LogBlockLoad(entry, "SEEK_FORWARD");
 
             BlockBuffer& buffer = m_buffers[b];
             const uint32_t mask = buffer.channelMask;

@@ -2,23 +2,12 @@
 // would receive it.
 
 #include "tools/qmtool/commands.h"
+#include "tools/qmtool/frame_walk.h"
 #include "tools/qmtool/source.h"
 
 #include <cstdio>
-#include <memory>
-#include <vector>
 
 namespace qmtool {
-
-namespace {
-
-bool AnySlotReady(const qm::CQMParseIndex& reader) {
-    for (int c = 0; c < qm::kMaxChannels; ++c)
-        if (reader.FrameStateOf(c) == qm::kSlotReady) return true;
-    return false;
-}
-
-} // namespace
 
 int RunFrames(const ParsedArgs& args) {
     if (args.positionals.size() != 1) return UsageError("frames needs one SOURCE");
@@ -34,28 +23,12 @@ int RunFrames(const ParsedArgs& args) {
     std::string error;
     if (!OpenSource(args.positionals[0], reader, error)) return Fail(error);
 
-    std::vector<uint8_t> videoBuf(qm::kVideoPayloadCapacity);
-    std::vector<uint8_t> audioBuf(qm::kAudioPayloadCapacity);
-    std::vector<uint8_t> extraBuf(qm::kExtraPayloadCapacity);
-    qm::FrameRecord video{}, audio{}, extra{};
-    video.payload = videoBuf.data();
-    audio.payload = audioBuf.data();
-    extra.payload = extraBuf.data();
-
     if (!json)
         std::printf(
             "CAM TYPE TIME                     SEQ      IDX   SIZE       VIDEO     AUDIO\n");
-    for (;;) {
-        // Let every channel that still has frames fill its slot first, so that
-        // the order is the true merge order and not a race with the threads.
-        reader.WaitForPreparedSlots(1500);
-        if (!AnySlotReady(reader)) break;
-        if (reader.GetNextFrame(&video, 0, &audio, 1, &extra, 1) != 1) {
-            reader.SignalPrepare();
-            continue; // a damaged frame was dropped
-        }
-        reader.SignalPrepare();
-        if (only >= 0 && video.channel != only) continue;
+    FrameWalk walk(reader);
+    walk.Run([&](const qm::FrameRecord& video, const qm::FrameRecord& audio) {
+        if (only >= 0 && video.channel != only) return true;
         const char* type = video.type == qm::kFrameTypeKey ? "I" : "P";
         const uint32_t ms = video.microseconds / 1000;
         const uint32_t index = reader.LastDeliveredIndex();
@@ -70,7 +43,8 @@ int RunFrames(const ParsedArgs& args) {
                         formatTime(video.time).c_str(), ms, video.sequence, index, video.width,
                         video.height, video.size, audio.codec, audio.size);
         }
-    }
+        return true;
+    });
     return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the listing");
 }
 

@@ -6,7 +6,7 @@ FrameWalk::FrameWalk(qm::CQMParseIndex& reader)
     : m_reader(reader), m_video(qm::kVideoPayloadCapacity), m_audio(qm::kAudioPayloadCapacity),
       m_extra(qm::kExtraPayloadCapacity) {}
 
-void FrameWalk::Run(const std::function<bool(const qm::FrameRecord&)>& visit) {
+void FrameWalk::Run(const Visit& visit) {
     qm::FrameRecord video{}, audio{}, extra{};
     video.payload = m_video.data();
     audio.payload = m_audio.data();
@@ -21,7 +21,7 @@ void FrameWalk::Run(const std::function<bool(const qm::FrameRecord&)>& visit) {
         const int got = m_reader.GetNextFrame(&video, 0, &audio, 1, &extra, 1);
         m_reader.SignalPrepare();
         if (got != 1) continue; // a damaged frame was dropped
-        if (!visit(video)) return;
+        if (!visit(video, audio)) return;
     }
 }
 

@@ -13,9 +13,14 @@ namespace qmtool {
 class FrameWalk {
 public:
     explicit FrameWalk(qm::CQMParseIndex& reader);
-    // Calls `visit` for every delivered video frame until it returns false or
-    // the recording ends.
-    void Run(const std::function<bool(const qm::FrameRecord&)>& visit);
+    using Visit = std::function<bool(const qm::FrameRecord& video, const qm::FrameRecord& audio)>;
+    // Calls `visit` for every delivered video frame, with the sound that came
+    // with it, until it returns false or the recording ends.
+    void Run(const Visit& visit);
+    // The same, for callers that need only the pictures.
+    void Run(const std::function<bool(const qm::FrameRecord&)>& visit) {
+        Run([&](const qm::FrameRecord& video, const qm::FrameRecord&) { return visit(video); });
+    }
 
 private:
     qm::CQMParseIndex& m_reader;
