@@ -215,12 +215,29 @@ bool CQMParseIndex::ChannelSettled(int c) const {
     return !(b0.channelMask & bit) && !(b1.channelMask & bit);
 }
 
+bool CQMParseIndex::RecordingFinished() const {
+    for (int g = 0; g < m_nGroups; ++g) {
+        const uint32_t groupBits = 0xFFFFu << (g * kChannelsPerGroup);
+        if (!(m_nChannelMask & groupBits)) continue;
+        if (m_buffers[g * 2].state != kBufferFinished ||
+            m_buffers[g * 2 + 1].state != kBufferFinished)
+            return false;
+    }
+    return true;
+}
+
 bool CQMParseIndex::WaitForPreparedSlots(int64_t stallMs) {
     int64_t lastChange = WallClockMs();
     uint64_t progress = m_nProgress;
     for (;;) {
-        bool settled = true;
-        for (int c = 0; c < kMaxChannels && settled; ++c) {
+        bool anyReady = false;
+        for (int c = 0; c < kMaxChannels && !anyReady; ++c)
+            anyReady = m_channels[c].frameState.load(std::memory_order_acquire) == kSlotReady;
+        // A channel waiting for the others only counts as settled while some
+        // frame can be delivered; with none ready, only the end of the
+        // recording ends the wait (the buffer hand-over is still under way).
+        bool settled = anyReady || RecordingFinished();
+        for (int c = 0; c < kMaxChannels && settled && anyReady; ++c) {
             if (!(m_nChannelMask & (1u << c))) continue;
             const int state = m_channels[c].frameState.load(std::memory_order_acquire);
             if (state != kSlotReady && !ChannelSettled(c)) settled = false;

@@ -209,6 +209,8 @@ private:
     static bool CopyArea(const FrameArea& area, FrameRecord* record, uint32_t capacity);
     // True when the channel cannot give a frame before other channels deliver theirs.
     bool ChannelSettled(int channel) const;
+    // Every group's buffers are marked finished: nothing more in this direction.
+    bool RecordingFinished() const;
 
     std::string m_strPath;
     int m_fdArchive = -1; // the member stream kept open while the recording is open
