@@ -244,7 +244,12 @@ bool CQMParseIndex::WaitForPreparedSlots(int64_t stallMs) {
         }
         if (settled) return true;
         m_evPrepare.Set();
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        {
+            // Woken by the next change; the time-out only bounds a missed one.
+            std::unique_lock lock(m_csProgress);
+            m_cvProgress.wait_for(lock, std::chrono::milliseconds(2),
+                                  [&] { return m_nProgress != progress; });
+        }
         const uint64_t now = m_nProgress;
         if (now != progress) {
             progress = now;

@@ -315,7 +315,7 @@ bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int buffer
     for (auto& k : buffer.lastKeyIndex)
         k = -1;
     buffer.state.store(kBufferLoaded, std::memory_order_release);
-    ++m_nProgress;
+    NoteProgress();
     return true;
 }
 

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -234,8 +235,18 @@ private:
     std::atomic<bool> m_bPrepareRunning{false};
     std::atomic<bool> m_bWatchRunning{false};
     Event m_evPrepare{false, false};
-    Event m_evWatch{false, false};        // wakes the prefetch thread when a buffer is handed back
-    std::atomic<uint64_t> m_nProgress{0}; // bumped whenever a slot or buffer changes
+    Event m_evWatch{false, false}; // wakes the prefetch thread when a buffer is handed back
+    // Bumped whenever a slot or buffer changes; WaitForPreparedSlots sleeps on it.
+    std::atomic<uint64_t> m_nProgress{0};
+    std::mutex m_csProgress; // a leaf lock: nothing is taken inside it
+    std::condition_variable m_cvProgress;
+    void NoteProgress() {
+        {
+            std::lock_guard lock(m_csProgress);
+            ++m_nProgress;
+        }
+        m_cvProgress.notify_all();
+    }
     std::atomic<uint64_t> m_nPreparePasses{0};
     std::atomic<uint32_t> m_nLastIndex{0};
 

@@ -80,7 +80,7 @@ void CQMParseIndex::WatchForward(int fd, int g, int k, int b, int other) {
             m_buffers[b].state = kBufferFinished;
             m_buffers[other].state = kBufferFinished;
             m_llReadPosition = m_llTotalSize.load();
-            ++m_nProgress;
+            NoteProgress();
         }
         return;
     }
@@ -126,7 +126,7 @@ void CQMParseIndex::WatchReverse(int fd, int g, int k, int b, int other) {
             m_buffers[b].state = kBufferFinished;
             m_buffers[other].state = kBufferFinished;
             m_llReadPosition = 0;
-            ++m_nProgress;
+            NoteProgress();
         }
         return;
     }
@@ -242,7 +242,7 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
     }
     ::close(fd);
 
-    ++m_nProgress;
+    NoteProgress();
     // Every recorded channel drops what it held: a frame from before the seek
     // must not be played after it, also for a channel the new block lacks.
     for (int c = 0; c < kMaxChannels; ++c)

@@ -92,7 +92,7 @@ bool CQMParseIndex::TakeForward(int c, int b) {
         if (state != kSlotReady) continue; // a frame without video is never delivered
         FillSlot(slot, buffer, offset, *header);
         slot.frameState.store(state, std::memory_order_release);
-        ++m_nProgress;
+        NoteProgress();
         return true;
     }
     return false;
@@ -116,7 +116,7 @@ bool CQMParseIndex::TakeReverse(int c, int b) {
         if (StateForHeader(*header) != kSlotReady) continue;
         FillSlot(slot, buffer, offset, *header);
         slot.frameState.store(kSlotReady, std::memory_order_release);
-        ++m_nProgress;
+        NoteProgress();
         return true;
     }
     slot.iCursor = -1;
@@ -260,7 +260,7 @@ void CQMParseIndex::MaybeReleaseBuffer(int g, int k) {
     }
     cur.state.store(kBufferEmpty, std::memory_order_release);
     m_nSwitchedMask &= ~groupBits;
-    ++m_nProgress;
+    NoteProgress();
     m_evWatch.Set();
 }
 
