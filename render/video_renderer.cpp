@@ -1,0 +1,117 @@
+#include "render/video_renderer.h"
+
+#include "platform/diagnostics.h"
+#include "render/raster_render_impl.h"
+
+#include <QImageWriter>
+
+#include <algorithm>
+
+namespace qm {
+
+std::atomic<int> CVideoRenderer::s_resetRequested{0};
+
+CVideoRenderer::CVideoRenderer() = default;
+
+CVideoRenderer::~CVideoRenderer() {
+    if (!m_bDestroyed) {
+        m_bDestroyed = 1;
+        m_pRenderer.reset();
+    }
+}
+
+void CVideoRenderer::DrawChannel(IRenderWindow* window, int channel, int pictureWidth,
+                                 int pictureHeight, const uint8_t* picture, int selected,
+                                 uint64_t time, CellRect sourceRect, CellRect destRect,
+                                 const uint8_t* title) {
+    (void)channel;
+    // Coded heights that carry padding rows below the picture.
+    if (pictureHeight == 1088)
+        sourceRect.bottom = sourceRect.top + 1080;
+    else if (pictureHeight == 128)
+        sourceRect.bottom = sourceRect.top + 120;
+    // Never read outside the picture.
+    sourceRect.left = std::max(sourceRect.left, 0);
+    sourceRect.top = std::max(sourceRect.top, 0);
+    sourceRect.right = std::min(sourceRect.right, pictureWidth);
+    sourceRect.bottom = std::min(sourceRect.bottom, pictureHeight);
+
+    if (!window || destRect.left == destRect.right) return;
+    const int screen = window->ScreenId();
+    if (screen == 0) return;
+
+    if (window != m_pWindow || screen != m_nScreen || m_bRebuildPending) {
+        m_nScreen = screen;
+        if (m_pRenderer) {
+            m_pRenderer.reset();
+            qmLog("*** DELETE *** CD3DRENDERIMPL\n");
+        }
+        m_pWindow = window;
+    }
+    if (!m_pRenderer) {
+        m_pRenderer = std::make_unique<CRasterRenderImpl>();
+        qmLog("*** NEW *** CD3DRENDERIMPL\n");
+        m_pRenderer->Initialize(window);
+        m_bRebuildPending = 0;
+    }
+
+    // A change of both dimensions rebuilds the surface at the next draw; a
+    // change of one only is stretched by the window when it shows the surface.
+    if (window->ClientHeight() != m_pRenderer->ClientHeight() &&
+        window->ClientWidth() != m_pRenderer->ClientWidth())
+        m_bRebuildPending = 1;
+
+    m_pRenderer->ClearOverlays();
+
+    const RenderResult device = m_pRenderer->CheckDevice();
+    if (device != kRenderOk) {
+        int expected = 0;
+        if (device == kRenderDeviceNotReset &&
+            s_resetRequested.compare_exchange_strong(expected, 1))
+            window->RequestReset();
+        return;
+    }
+
+    CellRect target = destRect;
+    if (m_nFitToWindow.load() != 1) m_pRenderer->Letterbox(target, sourceRect);
+    const RenderResult result = m_pRenderer->DrawPicture(picture, pictureWidth, target, sourceRect);
+    m_pRenderer->AddChannelFrame(selected, destRect);
+    if (result == kRenderOk) m_pRenderer->AddTitleAndTime(title, time, destRect);
+    m_pRenderer->DrawOverlays();
+    m_pRenderer->Present();
+}
+
+bool CVideoRenderer::Clear() {
+    return m_pRenderer && m_pRenderer->Clear() == kRenderOk;
+}
+
+void CVideoRenderer::ResetDevice() {
+    if (m_pRenderer) m_pRenderer->Salvage();
+    // Cleared whatever the outcome (also when the renderer was replaced since
+    // the request), so that a device still waiting for a reset asks again.
+    s_resetRequested.store(0);
+}
+
+bool CVideoRenderer::SaveSnapshot(const QString& path) {
+    if (!m_pRenderer || !m_pRenderer->HasDevice()) return false;
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot >= 0 ? path.mid(dot + 1).toLower() : QString();
+    QByteArray format = "jpg";
+    if (extension == QLatin1String("bmp"))
+        format = "bmp";
+    else if (extension == QLatin1String("png"))
+        format = "png";
+    QImageWriter writer(path, format);
+    return writer.write(m_pRenderer->BackBufferImage());
+}
+
+bool CVideoRenderer::HasDevice() const {
+    return m_pRenderer && m_pRenderer->HasDevice();
+}
+
+QImage CVideoRenderer::BackBuffer() const {
+    if (!m_pRenderer) return QImage();
+    return m_pRenderer->BackBufferImage().copy();
+}
+
+} // namespace qm

@@ -1,0 +1,83 @@
+#pragma once
+// The renderer holder: draws one channel's decoded picture into its cell of a
+// composed back buffer the size of the video window, adds the cell frame, the
+// title and the time stamp, and presents the window. Callers hold the player's
+// drawing lock around every call.
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace qm {
+
+// Left, top, right, bottom in window client coordinates (right/bottom exclusive).
+struct CellRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+};
+
+// What the renderer needs of the window it draws for. The player widget
+// implements it; tests use a plain object.
+class IRenderWindow {
+public:
+    virtual ~IRenderWindow() = default;
+    virtual int ClientWidth() const = 0;
+    virtual int ClientHeight() const = 0;
+    // An identifier of the screen the window is on; 0 when it has none.
+    virtual int ScreenId() const = 0;
+    // Show the back buffer; may be called from any thread.
+    virtual void Present(const QImage& backBuffer) = 0;
+    // Ask the window's own thread to call CVideoRenderer::ResetDevice (queued).
+    virtual void RequestReset() = 0;
+};
+
+class CRasterRenderImpl; // the device renderer behind the holder
+
+class CVideoRenderer {
+public:
+    CVideoRenderer();
+    ~CVideoRenderer();
+    CVideoRenderer(const CVideoRenderer&) = delete;
+    CVideoRenderer& operator=(const CVideoRenderer&) = delete;
+
+    // picture: pictureWidth x pictureHeight pixels of B, G, R, X, stride
+    // pictureWidth * 4. time: 100-ns units since 1601-01-01 (FILETIME), 0 none.
+    // title: the 32-byte information block of the channel's frame record.
+    void DrawChannel(IRenderWindow* window, int channel, int pictureWidth, int pictureHeight,
+                     const uint8_t* picture, int selected, uint64_t time, CellRect sourceRect,
+                     CellRect destRect, const uint8_t* title);
+    // Fills the whole back buffer with opaque black; false when there is no device.
+    bool Clear();
+    // Run on the window's thread after RequestReset().
+    void ResetDevice();
+    // Writes the back buffer as JPEG, BMP or PNG chosen by the extension (JPEG otherwise).
+    bool SaveSnapshot(const QString& path);
+
+    void SetFitToWindow(int fit) { m_nFitToWindow = fit; }
+    int FitToWindow() const { return m_nFitToWindow; }
+    bool HasDevice() const;
+    // A copy of the back buffer (what the window shows), for painting and tests.
+    QImage BackBuffer() const;
+    // The device renderer of the current binding; null before the first draw.
+    CRasterRenderImpl* RenderImpl() const { return m_pRenderer.get(); }
+
+    static std::atomic<int> s_resetRequested;
+
+private:
+    std::unique_ptr<CRasterRenderImpl> m_pRenderer;
+    int m_nScreen = 0;
+    IRenderWindow* m_pWindow = nullptr;
+    std::atomic<int> m_nFitToWindow{1};
+    int m_bRebuildPending = 0;
+    int m_bDestroyed = 0;
+};
+
+} // namespace qm
