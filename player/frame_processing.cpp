@@ -1,0 +1,94 @@
+// Frame processing: decoding a channel's last frame into its picture buffer,
+// drawing it into the channel's cell, redrawing stored pictures, and the
+// audio dispatch of the selected channel.
+
+#include "platform/diagnostics.h"
+#include "player/player_ex.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace qm {
+
+namespace {
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+// 100-ns intervals between 1601-01-01 and 1970-01-01.
+constexpr uint64_t kFileTimeEpochOffset = 116444736000000000ull;
+
+} // namespace
+
+uint64_t FrameFileTime(const FrameRecord& record) {
+    // The record carries the recorder's local date; it is shown as it is, so
+    // no time zone is applied. The milliseconds come from the current time.
+    if (record.year < 1601 || record.month < 1 || record.month > 12 || record.day < 1 ||
+        record.day > 31 || record.hour > 23 || record.minute > 59 || record.second > 59)
+        return 0;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count() % 1000;
+    const int64_t seconds = DaysFromCivil(record.year, record.month, record.day) * 86400 +
+                            record.hour * 3600 + record.minute * 60 + record.second;
+    const int64_t units = (seconds * 1000 + ms) * 10000;
+    return uint64_t(int64_t(kFileTimeEpochOffset) + units);
+}
+
+int CQMPlayerEx::DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
+                            uint64_t frameTime) {
+    const int w = record.width, h = record.height;
+    std::lock_guard draw(m_csDraw);
+    m_renderer.DrawChannel(this, channel, w, h, picture, channel == m_nSelCh ? 1 : 0, frameTime,
+                           CellRect{0, 0, w, h}, m_rcCell[channel], record.info);
+    m_nDrawCount.fetch_add(1, std::memory_order_relaxed);
+    return 1;
+}
+
+int CQMPlayerEx::bProcessVideoFrame(int channel) {
+    const FrameRecord& record = m_lastVideo[channel];
+    const uint64_t frameTime = FrameFileTime(record);
+    std::lock_guard picture(m_csPicture[channel]);
+    PictureBuffer& buffer = m_picture[channel];
+    if (!buffer.IsAllocated() && !buffer.Allocate()) return 1;
+    if (!m_bDisplayed[channel]) return 1;
+    if (DecodeVideoFrame(record, m_decode[channel], buffer.Data(), m_nOutputType)) {
+        m_shown[channel] = record;
+        m_shown[channel].payload = nullptr;
+        DrawLocked(channel, record, buffer.Data(), frameTime);
+    } else {
+        qmLogAt(6, "QMPlayerEx",
+                "(bProcessVideoFrame) Decode Failed - CH:%d, W/H:%d/%d, Time:%d, Type:%d, Seq:%d",
+                channel, record.width, record.height, int(record.time), record.type,
+                int(record.sequence));
+        qmLog("< Decode Failed >\n");
+    }
+    return 1;
+}
+
+void CQMPlayerEx::RepaintChannel(int channel) {
+    const int first = channel < 0 ? 0 : channel;
+    const int last = channel < 0 ? kPlayerChannels - 1 : channel;
+    for (int c = first; c <= last && c < kPlayerChannels; ++c) {
+        if (!m_bDisplayed[c]) continue;
+        std::lock_guard picture(m_csPicture[c]);
+        if (!m_picture[c].IsAllocated()) continue;
+        const FrameRecord& record = m_shown[c];
+        const uint64_t time =
+            (record.year == 127 && record.month == 127) ? 0 : FrameFileTime(record);
+        DrawLocked(c, record, m_picture[c].Data(), time);
+    }
+}
+
+int CQMPlayerEx::PlayChannelAudio(int) {
+    // Sound output comes with the audio decoders; nothing is queued yet.
+    return 0;
+}
+
+} // namespace qm

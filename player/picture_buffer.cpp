@@ -1,0 +1,30 @@
+#include "player/picture_buffer.h"
+
+#include <sys/mman.h>
+
+namespace qm {
+
+PictureBuffer::~PictureBuffer() {
+    Free();
+}
+
+bool PictureBuffer::Allocate() {
+    if (m_pData) return true;
+    void* p = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return false;
+    m_pData = static_cast<uint8_t*>(p);
+    return true;
+}
+
+void PictureBuffer::Clear() {
+    // Private anonymous pages read as zeros again after MADV_DONTNEED.
+    if (m_pData) ::madvise(m_pData, kBytes, MADV_DONTNEED);
+}
+
+void PictureBuffer::Free() {
+    if (m_pData) ::munmap(m_pData, kBytes);
+    m_pData = nullptr;
+}
+
+} // namespace qm

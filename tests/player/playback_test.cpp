@@ -1,0 +1,337 @@
+// Headless playback of generated archives: which frame of which channel each
+// cell of the composed surface shows over time, read back from the stamp that
+// the generator puts into every picture.
+
+#include "player/player_ex.h"
+#include "tools/mkrec/frame_pattern.h"
+#include "tools/mkrec/recording_generator.h"
+#include "tools/mkrec/recording_plan.h"
+#include "tools/mkrec/video_encoder.h"
+
+#include <QCoreApplication>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include <unistd.h>
+
+namespace qm {
+namespace {
+
+constexpr int kChannels = 4;
+constexpr int kFps = 8;
+constexpr int kGop = 4;
+constexpr int kSeconds = 4;
+constexpr int kFrames = kFps * kSeconds;
+constexpr int kWidth = 176, kHeight = 144;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Seen {
+    int64_t ms;
+    uint32_t frame;
+};
+
+// Sees every composed surface the player presents and logs each change of a
+// cell's stamp. Present runs on the drawing threads, under the drawing lock.
+class WatchedPlayer : public CQMPlayerEx {
+public:
+    ~WatchedPlayer() override { Shutdown(); } // no draw may reach a half-destroyed watcher
+
+    void Present(const QImage& back) override {
+        Observe(back);
+        CQMPlayerEx::Present(back);
+    }
+
+    // Polls until done() holds or the time is up; true when done() held.
+    bool RunUntil(const std::function<bool()>& done, int64_t timeoutMs) {
+        const int64_t end = NowMs() + timeoutMs;
+        while (NowMs() < end) {
+            QCoreApplication::processEvents();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+    void RunFor(int64_t ms) {
+        RunUntil([] { return false; }, ms);
+    }
+
+    bool AllReached(uint32_t frame) const {
+        std::lock_guard lock(m_csLog);
+        for (int ch = 0; ch < kChannels; ++ch)
+            if (!m_current[ch] || *m_current[ch] != frame) return false;
+        return true;
+    }
+    bool AllAtLeast(uint32_t frame) const {
+        std::lock_guard lock(m_csLog);
+        for (int ch = 0; ch < kChannels; ++ch)
+            if (!m_current[ch] || *m_current[ch] < frame) return false;
+        return true;
+    }
+    std::optional<uint32_t> Current(int ch) const {
+        std::lock_guard lock(m_csLog);
+        return m_current[ch];
+    }
+    std::vector<Seen> Log(int ch) const {
+        std::lock_guard lock(m_csLog);
+        return m_log[ch];
+    }
+    std::vector<uint32_t> Frames(int ch, size_t from = 0) const {
+        std::lock_guard lock(m_csLog);
+        std::vector<uint32_t> out;
+        for (size_t i = from; i < m_log[ch].size(); ++i)
+            out.push_back(m_log[ch][i].frame);
+        return out;
+    }
+    int WrongChannel() const { return m_nWrongChannel.load(); }
+
+private:
+    void Observe(const QImage& back) {
+        // The quad split of Open(): cells of 2 x 2 picture sizes, sampled back
+        // to picture size (cheap: this runs inside every draw).
+        const QImage rgb = back.format() == QImage::Format_RGB32
+                               ? back
+                               : back.convertToFormat(QImage::Format_RGB32);
+        std::vector<uint8_t> luma(kWidth * kHeight);
+        for (int ch = 0; ch < kChannels; ++ch) {
+            const int left = (ch % 2) * 2 * kWidth, top = (ch / 2) * 2 * kHeight;
+            for (int y = 0; y < kHeight; ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(top + 2 * y + 1));
+                for (int x = 0; x < kWidth; ++x)
+                    luma[y * kWidth + x] = uint8_t(qGray(row[left + 2 * x + 1]));
+            }
+            const auto stamp = mkrec::decodePattern(luma.data(), kWidth, kWidth, kHeight);
+            if (!stamp) continue;
+            if (stamp->channel != ch) ++m_nWrongChannel;
+            std::lock_guard lock(m_csLog);
+            if (!m_current[ch] || *m_current[ch] != stamp->frame) {
+                m_current[ch] = stamp->frame;
+                m_log[ch].push_back({NowMs(), stamp->frame});
+            }
+        }
+    }
+
+    mutable std::mutex m_csLog;
+    std::array<std::optional<uint32_t>, kChannels> m_current;
+    std::array<std::vector<Seen>, kChannels> m_log;
+    std::atomic<int> m_nWrongChannel{0};
+};
+
+class Playback : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        mkrec::quietCodecLog();
+        mkrec::RecordingPlan plan;
+        plan.channels = {0, 1, 2, 3};
+        plan.durationSeconds = kSeconds;
+        plan.fps = kFps;
+        plan.gop = kGop;
+        plan.defaultSize = {kWidth, kHeight};
+        plan.blockSize = 65536;
+        plan.quality = 30;
+        const auto dir = std::filesystem::temp_directory_path() / "qm_player_tests";
+        std::filesystem::create_directories(dir);
+        // One file per process: ctest runs the cases of this suite in parallel.
+        s_path = (dir / ("four-" + std::to_string(::getpid()) + ".avr")).string();
+        mkrec::writeArchive(plan, s_path);
+    }
+
+    static void TearDownTestSuite() {
+        std::filesystem::remove(s_path);
+        std::filesystem::remove(s_path + ".png");
+    }
+
+    // Opens the archive in the 2 x 2 split, each cell twice the picture size.
+    void Open(CQMPlayerEx& player, int speed = 1) {
+        player.resize(2 * 2 * kWidth, 2 * 2 * kHeight);
+        player.SetChannelMask(0xF);
+        player.m_nDisplayMode = 2;
+        player.UpdateLayout();
+        player.m_nSpeed = speed;
+        ASSERT_EQ(player.LoadArchive(s_path), 1);
+        EXPECT_TRUE(player.TimersRunning());
+    }
+
+    static std::string s_path;
+};
+std::string Playback::s_path;
+
+bool StrictlyIncreasing(const std::vector<uint32_t>& v) {
+    for (size_t i = 1; i < v.size(); ++i)
+        if (v[i] <= v[i - 1]) return false;
+    return true;
+}
+
+TEST_F(Playback, NormalSpeedShowsEveryFrameInOrderAtTheRecordedPace) {
+    WatchedPlayer player;
+    Open(player);
+    WatchedPlayer& watcher = player;
+    EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(kFrames - 1); }, 20000));
+    for (int ch = 0; ch < kChannels; ++ch) {
+        const auto frames = watcher.Frames(ch);
+        SCOPED_TRACE(ch);
+        EXPECT_TRUE(StrictlyIncreasing(frames));
+        EXPECT_EQ(frames.size(), size_t(kFrames)); // every frame is drawn
+        ASSERT_GE(frames.size(), 2u);
+        const auto& log = watcher.Log(ch);
+        const double wall = double(log.back().ms - log.front().ms);
+        const double media = (log.back().frame - log.front().frame) * 1000.0 / kFps;
+        EXPECT_GT(wall, media * 0.6);
+        EXPECT_LT(wall, media * 3); // loose: sanitizer builds on a loaded machine are slow
+    }
+    EXPECT_EQ(player.m_nCurTime.load() - player.Reader().m_nStartTime, uint32_t(kSeconds - 1));
+    EXPECT_EQ(player.WrongChannel(), 0);
+}
+
+TEST_F(Playback, FastForwardShowsKeyFramesWithTheSkipLevels) {
+    // The recording's end time is the second of its last frames (start + 3),
+    // so the key frames of second start + 2 (frames 16 and 20) are always
+    // shown; the others follow the skip counter: 4x every key frame, 8x every
+    // second one, 16x every third.
+    const std::map<int, std::set<uint32_t>> shown = {
+        {4, {0, 4, 8, 12, 16, 20, 24, 28}},
+        {8, {0, 8, 16, 20, 24}},
+        {16, {0, 12, 16, 20, 24}},
+    };
+    for (const auto& [speed, expected] : shown) {
+        SCOPED_TRACE(speed);
+        WatchedPlayer player;
+        Open(player, speed);
+        WatchedPlayer& watcher = player;
+        ASSERT_EQ(player.Reader().m_nEndTime - player.Reader().m_nStartTime,
+                  uint32_t(kSeconds - 1));
+        const uint32_t last = *expected.rbegin();
+        EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(last); }, 5000));
+        watcher.RunFor(300); // nothing after the last expected frame
+        EXPECT_EQ(player.m_nSkipLevel.load(), speed >= 16 ? 2 : speed >= 8 ? 1 : 0);
+        for (int ch = 0; ch < kChannels; ++ch) {
+            const auto frames = watcher.Frames(ch);
+            EXPECT_TRUE(StrictlyIncreasing(frames)) << "channel " << ch;
+            for (uint32_t f : frames)
+                EXPECT_TRUE(expected.count(f)) << "channel " << ch << " showed frame " << f;
+            EXPECT_EQ(frames.size(), expected.size()) << "channel " << ch;
+        }
+        EXPECT_EQ(player.WrongChannel(), 0);
+    }
+}
+
+TEST_F(Playback, ReverseShowsEarlierKeyFramesOnly) {
+    WatchedPlayer player;
+    Open(player);
+    WatchedPlayer& watcher = player;
+    ASSERT_TRUE(watcher.RunUntil([&] { return watcher.AllAtLeast(10); }, 5000));
+    // Let the frames already released be drawn before turning round.
+    player.Pause();
+    for (uint64_t draws = ~0ull; draws != player.DrawCount();) {
+        draws = player.DrawCount();
+        watcher.RunFor(300);
+    }
+    std::array<size_t, kChannels> from{};
+    std::array<uint32_t, kChannels> reached{};
+    for (int ch = 0; ch < kChannels; ++ch) {
+        reached[ch] = *watcher.Current(ch);
+        from[ch] = watcher.Log(ch).size();
+    }
+    player.ReversePlay();
+    EXPECT_EQ(player.m_bReverse.load(), 1);
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(0); }, 10000));
+    for (int ch = 0; ch < kChannels; ++ch) {
+        SCOPED_TRACE(ch);
+        const auto frames = watcher.Frames(ch, from[ch]);
+        ASSERT_FALSE(frames.empty());
+        uint32_t previous = reached[ch] + kFps; // the seek restarts within the current second
+        for (uint32_t f : frames) {
+            EXPECT_EQ(f % kGop, 0u) << f;
+            EXPECT_LT(f, previous);
+            previous = f;
+        }
+    }
+}
+
+TEST_F(Playback, EachStepShowsOneFrameAndPauses) {
+    WatchedPlayer player;
+    Open(player);
+    WatchedPlayer& watcher = player;
+    ASSERT_TRUE(watcher.RunUntil([&] { return watcher.AllAtLeast(4); }, 4000));
+    player.Pause();
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+    EXPECT_EQ(player.m_bPauseAck.load(), 1);
+    watcher.RunFor(200);
+
+    auto settleAfter = [&](uint64_t draws) {
+        watcher.RunUntil([&] { return player.DrawCount() > draws; }, 3000);
+        watcher.RunFor(250); // a second frame would show up here
+    };
+    for (int step = 0; step < 6; ++step) {
+        SCOPED_TRACE(step);
+        std::array<std::optional<uint32_t>, kChannels> before;
+        for (int ch = 0; ch < kChannels; ++ch)
+            before[ch] = watcher.Current(ch);
+        const uint64_t draws = player.DrawCount();
+        player.StepForward();
+        settleAfter(draws);
+        EXPECT_EQ(player.DrawCount(), draws + 1);
+        EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+        int changed = 0;
+        for (int ch = 0; ch < kChannels; ++ch) {
+            if (watcher.Current(ch) == before[ch]) continue;
+            ++changed;
+            ASSERT_TRUE(before[ch]);
+            EXPECT_EQ(*watcher.Current(ch), *before[ch] + 1);
+        }
+        EXPECT_EQ(changed, 1);
+    }
+
+    // Fast forward while paused is a step too; a reverse step shows one key frame.
+    uint64_t draws = player.DrawCount();
+    player.FastForward();
+    settleAfter(draws);
+    EXPECT_EQ(player.DrawCount(), draws + 1);
+    EXPECT_EQ(player.m_nSpeed.load(), 1);
+
+    // From the single view of channel 0 to the quad: channels 1 to 3 wait for a key frame.
+    player.m_nDisplayMode = 1;
+    player.ResetChannelsForMode(2);
+    player.m_nDisplayMode = 2;
+    EXPECT_TRUE(player.IsStarted(0));
+    EXPECT_FALSE(player.IsStarted(1) || player.IsStarted(2) || player.IsStarted(3));
+
+    const QString snapshot = QString::fromStdString(s_path + ".png");
+    EXPECT_TRUE(player.Snapshot(snapshot));
+    EXPECT_EQ(QImage(snapshot).size(), player.size());
+
+    draws = player.DrawCount();
+    std::array<size_t, kChannels> sizes{};
+    for (int ch = 0; ch < kChannels; ++ch)
+        sizes[ch] = watcher.Log(ch).size();
+    player.StepReverse();
+    settleAfter(draws);
+    EXPECT_EQ(player.DrawCount(), draws + 1);
+    EXPECT_EQ(player.m_bReverse.load(), 1);
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+    int changed = 0;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        if (watcher.Log(ch).size() == sizes[ch]) continue;
+        ++changed;
+        EXPECT_EQ(watcher.Log(ch).back().frame % kGop, 0u);
+    }
+    EXPECT_LE(changed, 1); // the key frame may be the one the cell already shows
+}
+
+} // namespace
+} // namespace qm

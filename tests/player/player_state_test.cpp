@@ -1,0 +1,198 @@
+// The player window without a recording: layout on the widget, selection by
+// clicks, the transport commands' state changes, picture buffers and the
+// frame time.
+
+#include "player/picture_buffer.h"
+#include "player/player_ex.h"
+#include "player/sample_frame.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace qm {
+namespace {
+
+QPoint Centre(const CellRect& r) {
+    return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+
+TEST(PlayerWindow, QuadWithThreeChannelsAndClicks) {
+    CQMPlayerEx player;
+    player.resize(640, 480);
+    player.SetChannelMask((1u << 2) | (1u << 5) | (1u << 9));
+    player.m_nDisplayMode = 2;
+    player.UpdateLayout();
+    EXPECT_EQ(player.DisplayedMask(), (1u << 2) | (1u << 5) | (1u << 9));
+    const CellRect hidden = player.CellOf(0);
+    EXPECT_EQ(hidden.left, 320);
+    EXPECT_EQ(hidden.top, 240);
+    EXPECT_FALSE(player.IsDisplayed(0));
+
+    player.EnsureSelection(); // channel 0 is not displayed: the lowest displayed one
+    EXPECT_EQ(player.m_nSelCh.load(), 2);
+
+    QSignalSpy doubleClicks(&player, &CQMPlayerEx::channelDoubleClicked);
+    QTest::mouseDClick(&player, Qt::LeftButton, {}, Centre(hidden));
+    EXPECT_EQ(player.m_nSelCh.load(), 0);
+    EXPECT_EQ(doubleClicks.count(), 0);
+
+    QTest::mouseDClick(&player, Qt::LeftButton, {}, Centre(player.CellOf(9)));
+    EXPECT_EQ(player.m_nSelCh.load(), 9);
+    ASSERT_EQ(doubleClicks.count(), 1);
+    EXPECT_EQ(doubleClicks.at(0).at(0).toInt(), 9);
+
+    QTest::mouseClick(&player, Qt::LeftButton, {}, QPoint(319, 10));
+    EXPECT_EQ(player.m_nSelCh.load(), 2);
+    QTest::mouseClick(&player, Qt::LeftButton, {}, QPoint(320, 10));
+    EXPECT_EQ(player.m_nSelCh.load(), 5);
+
+    // Nothing displayed: no selection.
+    player.SetChannelMask(0);
+    player.m_nDisplayMode = 5;
+    player.UpdateLayout();
+    player.m_nSelCh = -1;
+    player.EnsureSelection();
+    EXPECT_EQ(player.m_nSelCh.load(), -1);
+}
+
+TEST(PlayerWindow, FastForwardDoublesUpToTheSourceLimit) {
+    for (int kind : {kSourceDisk, kSourceArchive}) {
+        CQMPlayerEx player;
+        player.m_nSourceKind = kind;
+        std::vector<int> speeds;
+        for (int press = 0; press < 7; ++press) {
+            player.FastForward();
+            speeds.push_back(player.m_nSpeed);
+        }
+        if (kind == kSourceDisk)
+            EXPECT_EQ(speeds, (std::vector<int>{2, 4, 4, 4, 4, 4, 4}));
+        else
+            EXPECT_EQ(speeds, (std::vector<int>{2, 4, 8, 16, 32, 64, 64}));
+        EXPECT_EQ(player.m_nPlayState.load(), kPlayStateFast);
+        EXPECT_EQ(player.m_bReverse.load(), 0);
+    }
+}
+
+TEST(PlayerWindow, TransportCommandsChangeTheState) {
+    CQMPlayerEx player;
+    player.m_llClockBase = 1234;
+    // Fast forward while paused steps.
+    player.Pause();
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+    player.FastForward();
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateStepping);
+    EXPECT_EQ(player.m_nSpeed.load(), 1);
+    EXPECT_EQ(player.m_llClockBase.load(), 0);
+
+    // Play while stepping forward pauses; Play again plays.
+    player.Play();
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+    player.Play();
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePlaying);
+
+    // Fast reverse from forward play: reverse at 2x.
+    player.FastReverse();
+    EXPECT_EQ(player.m_bReverse.load(), 1);
+    EXPECT_EQ(player.m_nSpeed.load(), 2);
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateFast);
+    player.FastReverse();
+    EXPECT_EQ(player.m_nSpeed.load(), 4);
+    // Fast forward out of reverse starts again at 2x.
+    player.FastForward();
+    EXPECT_EQ(player.m_bReverse.load(), 0);
+    EXPECT_EQ(player.m_nSpeed.load(), 2);
+
+    // A disk reverses at most at 4x.
+    player.m_nSourceKind = kSourceDisk;
+    player.FastReverse();
+    player.FastReverse();
+    player.FastReverse();
+    EXPECT_EQ(player.m_nSpeed.load(), 4);
+
+    // Reverse play while reversing pauses; step forward leaves reverse.
+    player.ReversePlay();
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePlaying);
+    player.ReversePlay();
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+    player.FastReverse(); // paused: a reverse step
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateStepping);
+    EXPECT_EQ(player.m_bReverse.load(), 1);
+    player.StepForward();
+    EXPECT_EQ(player.m_bReverse.load(), 0);
+    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateStepping);
+
+    player.m_nSpeed = 8;
+    player.Close();
+    EXPECT_EQ(player.m_nSpeed.load(), 1);
+}
+
+TEST(PlayerWindow, ResetRequestIsHandledOnTheWindowThread) {
+    CQMPlayerEx player;
+    CVideoRenderer::s_resetRequested = 1;
+    player.RequestReset();
+    EXPECT_EQ(CVideoRenderer::s_resetRequested.load(), 1); // queued, not direct
+    QCoreApplication::processEvents();
+    EXPECT_EQ(CVideoRenderer::s_resetRequested.load(), 0);
+}
+
+TEST(PlayerWindow, OpeningFailsForMissingOrEmptyFiles) {
+    CQMPlayerEx player;
+    EXPECT_EQ(player.LoadArchive("/nonexistent/rec.avr"), 0);
+    const std::string empty = testing::TempDir() + "/player_empty.avr";
+    FILE* f = std::fopen(empty.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    EXPECT_EQ(player.LoadArchive(empty), 0);
+    EXPECT_FALSE(player.TimersRunning());
+}
+
+// Resident pages of a buffer, by mincore.
+size_t ResidentPages(const uint8_t* data, size_t bytes) {
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> map((bytes + page - 1) / page);
+    if (mincore(const_cast<uint8_t*>(data), bytes, map.data()) != 0) return SIZE_MAX;
+    size_t n = 0;
+    for (unsigned char m : map)
+        n += m & 1;
+    return n;
+}
+
+TEST(PictureBuffer, ReadsAsZerosWithoutTouchingMemory) {
+    PictureBuffer buffer;
+    ASSERT_TRUE(buffer.Allocate());
+    uint8_t* data = buffer.Data();
+    EXPECT_EQ(ResidentPages(data, PictureBuffer::kBytes), 0u);
+    std::memset(data, 0x7F, 176 * 144 * 4);
+    EXPECT_GT(ResidentPages(data, PictureBuffer::kBytes), 0u);
+    EXPECT_LT(ResidentPages(data, PictureBuffer::kBytes), 64u);
+    buffer.Clear();
+    EXPECT_EQ(ResidentPages(data, PictureBuffer::kBytes), 0u);
+    EXPECT_EQ(data[0], 0);
+    EXPECT_EQ(data[176 * 144 * 4 - 1], 0);
+    EXPECT_EQ(data[PictureBuffer::kBytes - 1], 0);
+}
+
+TEST(FrameTime, RecordFieldsBecomeFileTime) {
+    const FrameRecord& sample = SampleFrameRecord();
+    EXPECT_EQ(sample.width, 704);
+    EXPECT_EQ(sample.height, 480);
+    EXPECT_EQ(std::memcmp(&sample.codec, "SOLO", 4), 0);
+    // 2007-11-02 19:19:01 = 1194031141 s after 1970, plus the current milliseconds.
+    const uint64_t base = (1194031141ull + 11644473600ull) * 10000000ull;
+    const uint64_t t = FrameFileTime(sample);
+    EXPECT_GE(t, base);
+    EXPECT_LT(t, base + 10000000ull);
+    EXPECT_EQ(t % 10000, 0u);
+
+    FrameRecord bad = sample;
+    bad.month = 13;
+    EXPECT_EQ(FrameFileTime(bad), 0u);
+}
+
+} // namespace
+} // namespace qm
