@@ -353,11 +353,10 @@ void CQMPlayerEx::Close() {
 
 // --- window ---
 
-void CQMPlayerEx::Present(const QImage& backBuffer) {
-    {
-        std::lock_guard lock(m_csPresent);
-        m_presented = backBuffer;
-    }
+void CQMPlayerEx::Present(const QImage&) {
+    // The window paints straight from the renderer's back buffer under the
+    // drawing lock: keeping a shared copy here would make every following draw
+    // copy the whole surface before writing to it.
     QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
 }
 
@@ -374,14 +373,15 @@ void CQMPlayerEx::OnResetRenderer() {
 }
 
 void CQMPlayerEx::paintEvent(QPaintEvent*) {
-    QImage image;
-    {
-        std::lock_guard lock(m_csPresent);
-        image = m_presented;
-    }
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (!image.isNull()) painter.drawImage(0, 0, image);
+    std::lock_guard draw(m_csDraw);
+    const QImage* image = m_renderer.BackBufferView();
+    if (!image || image->isNull()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // A surface kept after a resize in one dimension only is stretched to the window.
+    painter.drawImage(rect(), *image);
 }
 
 void CQMPlayerEx::resizeEvent(QResizeEvent* event) {

@@ -172,8 +172,6 @@ private:
     std::atomic<TPlayThread*> m_pPlayThread{nullptr};
     std::array<std::atomic<TDisplayPlayThread*>, kPlayerChannels> m_pDisplay{};
 
-    mutable std::mutex m_csPresent;
-    QImage m_presented;
     std::atomic<uint64_t> m_nDrawCount{0};
 
     std::atomic<int> m_nClientWidth{0};

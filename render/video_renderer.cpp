@@ -109,6 +109,10 @@ bool CVideoRenderer::HasDevice() const {
     return m_pRenderer && m_pRenderer->HasDevice();
 }
 
+const QImage* CVideoRenderer::BackBufferView() const {
+    return m_pRenderer ? &m_pRenderer->BackBufferImage() : nullptr;
+}
+
 QImage CVideoRenderer::BackBuffer() const {
     if (!m_pRenderer) return QImage();
     return m_pRenderer->BackBufferImage().copy();

@@ -64,8 +64,11 @@ public:
     void SetFitToWindow(int fit) { m_nFitToWindow = fit; }
     int FitToWindow() const { return m_nFitToWindow; }
     bool HasDevice() const;
-    // A copy of the back buffer (what the window shows), for painting and tests.
+    // A copy of the back buffer (what the window shows), for tests and snapshots.
     QImage BackBuffer() const;
+    // The live back buffer for painting, null without a device. The caller holds
+    // the drawing lock while it uses it; nothing is copied.
+    const QImage* BackBufferView() const;
     // The device renderer of the current binding; null before the first draw.
     CRasterRenderImpl* RenderImpl() const { return m_pRenderer.get(); }
 
