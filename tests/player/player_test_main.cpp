@@ -1,15 +1,6 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#if defined(__SANITIZE_THREAD__)
-// Qt is not built with ThreadSanitizer: the worker threads QPainter uses for
-// smooth scaling hand their results back through synchronisation that the
-// sanitizer cannot see. Accesses made inside the Qt libraries are left out;
-// our own code is still checked.
-extern "C" const char* __tsan_default_options() {
-    return "ignore_noninstrumented_modules=1";
-}
-#endif
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
