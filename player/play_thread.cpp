@@ -189,6 +189,7 @@ TPlayThread::Next TPlayThread::Step() {
         last.size = size;
         last.payload = m_pVideoCopy[ch].get();
         std::memcpy(last.payload, m_recA.payload, size);
+        p.m_nStored[ch].fetch_add(1, std::memory_order_relaxed);
     }
     reader.SignalPrepare();
     SleepMs(0);

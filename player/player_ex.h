@@ -100,6 +100,9 @@ public:
     bool TimersRunning() const { return m_timerStatus.isActive() && m_timerInterval.isActive(); }
     // Frames drawn so far (all channels), for waiting in tests and status.
     uint64_t DrawCount() const { return m_nDrawCount.load(); }
+    // Video frames of a channel taken from the reader, and decoded for its cell.
+    uint64_t StoredCount(int channel) const { return m_nStored[channel].load(); }
+    uint64_t DecodedCount(int channel) const { return m_nDecoded[channel].load(); }
 
     // Playback state shared with the play thread.
     std::atomic<int> m_nPlayState{kPlayStatePlaying};
@@ -173,6 +176,8 @@ private:
     std::array<std::atomic<TDisplayPlayThread*>, kPlayerChannels> m_pDisplay{};
 
     std::atomic<uint64_t> m_nDrawCount{0};
+    std::array<std::atomic<uint64_t>, kPlayerChannels> m_nStored{};
+    std::array<std::atomic<uint64_t>, kPlayerChannels> m_nDecoded{};
 
     std::atomic<int> m_nClientWidth{0};
     std::atomic<int> m_nClientHeight{0};

@@ -33,6 +33,7 @@ constexpr int kGop = 4;
 constexpr int kSeconds = 4;
 constexpr int kFrames = kFps * kSeconds;
 constexpr int kWidth = 176, kHeight = 144;
+constexpr uint32_t kGapStart = 2, kGapEnd = 62;
 
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -148,27 +149,35 @@ protected:
         // One file per process: ctest runs the cases of this suite in parallel.
         s_path = (dir / ("four-" + std::to_string(::getpid()) + ".avr")).string();
         mkrec::writeArchive(plan, s_path);
+
+        plan.durationSeconds = kGapEnd + 2;
+        plan.gaps = {{kGapStart, kGapEnd}};
+        s_gapPath = (dir / ("gap-" + std::to_string(::getpid()) + ".avr")).string();
+        mkrec::writeArchive(plan, s_gapPath);
     }
 
     static void TearDownTestSuite() {
         std::filesystem::remove(s_path);
+        std::filesystem::remove(s_gapPath);
         std::filesystem::remove(s_path + ".png");
     }
 
     // Opens the archive in the 2 x 2 split, each cell twice the picture size.
-    void Open(CQMPlayerEx& player, int speed = 1) {
+    void Open(CQMPlayerEx& player, int speed = 1, const std::string& path = s_path) {
         player.resize(2 * 2 * kWidth, 2 * 2 * kHeight);
         player.SetChannelMask(0xF);
         player.m_nDisplayMode = 2;
         player.UpdateLayout();
         player.m_nSpeed = speed;
-        ASSERT_EQ(player.LoadArchive(s_path), 1);
+        ASSERT_EQ(player.LoadArchive(path), 1);
         EXPECT_TRUE(player.TimersRunning());
     }
 
     static std::string s_path;
+    static std::string s_gapPath; // frames before kGapStart and from kGapEnd seconds
 };
 std::string Playback::s_path;
+std::string Playback::s_gapPath;
 
 bool StrictlyIncreasing(const std::vector<uint32_t>& v) {
     for (size_t i = 1; i < v.size(); ++i)
@@ -176,36 +185,88 @@ bool StrictlyIncreasing(const std::vector<uint32_t>& v) {
     return true;
 }
 
-TEST_F(Playback, NormalSpeedShowsEveryFrameInOrderAtTheRecordedPace) {
-    WatchedPlayer player;
-    Open(player);
-    WatchedPlayer& watcher = player;
-    EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(kFrames - 1); }, 20000));
-    for (int ch = 0; ch < kChannels; ++ch) {
-        const auto frames = watcher.Frames(ch);
-        SCOPED_TRACE(ch);
-        EXPECT_TRUE(StrictlyIncreasing(frames));
-        EXPECT_EQ(frames.size(), size_t(kFrames)); // every frame is drawn
-        ASSERT_GE(frames.size(), 2u);
-        const auto& log = watcher.Log(ch);
-        const double wall = double(log.back().ms - log.front().ms);
-        const double media = (log.back().frame - log.front().frame) * 1000.0 / kFps;
-        EXPECT_GT(wall, media * 0.6);
-        EXPECT_LT(wall, media * 3); // loose: sanitizer builds on a loaded machine are slow
+TEST_F(Playback, NormalAndDoubleSpeedShowFramesInOrderAtTheRecordedPace) {
+    for (const int speed : {1, 2}) {
+        SCOPED_TRACE(speed);
+        WatchedPlayer player;
+        Open(player, speed);
+        WatchedPlayer& watcher = player;
+        EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(kFrames - 1); }, 20000));
+        for (int ch = 0; ch < kChannels; ++ch) {
+            const auto frames = watcher.Frames(ch);
+            SCOPED_TRACE(ch);
+            EXPECT_TRUE(StrictlyIncreasing(frames));
+            if (speed == 1)
+                EXPECT_EQ(frames.size(), size_t(kFrames)); // every frame is drawn
+            else // above 1x a channel that falls behind waits for its next key frame
+                EXPECT_GE(frames.size(), size_t(kFrames) * 3 / 4);
+            ASSERT_GE(frames.size(), 2u);
+            const auto& log = watcher.Log(ch);
+            const double wall = double(log.back().ms - log.front().ms);
+            const double media = (log.back().frame - log.front().frame) * 1000.0 / kFps / speed;
+            EXPECT_GT(wall, media * 0.6);
+            EXPECT_LT(wall, media * 3); // loose: sanitizer builds on a loaded machine are slow
+        }
+        EXPECT_EQ(player.m_nCurTime.load() - player.Reader().m_nStartTime, uint32_t(kSeconds - 1));
+        EXPECT_EQ(player.WrongChannel(), 0);
     }
-    EXPECT_EQ(player.m_nCurTime.load() - player.Reader().m_nStartTime, uint32_t(kSeconds - 1));
-    EXPECT_EQ(player.WrongChannel(), 0);
+}
+
+TEST_F(Playback, AOneMinuteGapIsCrossedAfterAboutFiveSeconds) {
+    WatchedPlayer player;
+    Open(player, 1, s_gapPath);
+    WatchedPlayer& watcher = player;
+    const uint32_t firstAfterGap = kGapEnd * kFps;
+    ASSERT_TRUE(watcher.RunUntil([&] { return watcher.AllAtLeast(firstAfterGap); }, 20000));
+    for (int ch = 0; ch < kChannels; ++ch) {
+        SCOPED_TRACE(ch);
+        const auto log = watcher.Log(ch);
+        size_t after = 0;
+        while (after < log.size() && log[after].frame < firstAfterGap)
+            ++after;
+        ASSERT_GT(after, 0u);
+        ASSERT_LT(after, log.size());
+        EXPECT_EQ(log[after - 1].frame, uint32_t(kGapStart * kFps - 1));
+        const int64_t crossing = log[after].ms - log[after - 1].ms;
+        EXPECT_GE(crossing, 4000);
+        EXPECT_LE(crossing, 12000);
+    }
+}
+
+TEST_F(Playback, AHiddenChannelIsStoredButNotDecoded) {
+    WatchedPlayer player;
+    player.resize(2 * 2 * kWidth, 2 * 2 * kHeight);
+    player.SetChannelMask(0xF);
+    player.m_nDisplayMode = 1; // channel 0 alone
+    player.UpdateLayout();
+    ASSERT_EQ(player.DisplayedMask(), 1u);
+    ASSERT_EQ(player.LoadArchive(s_path), 1);
+    WatchedPlayer& watcher = player;
+    EXPECT_TRUE(watcher.RunUntil(
+        [&] {
+            for (int ch = 1; ch < kChannels; ++ch)
+                if (player.StoredCount(ch) < uint64_t(kFrames)) return false;
+            return player.DecodedCount(0) >= uint64_t(kFrames);
+        },
+        20000));
+    for (int ch = 1; ch < kChannels; ++ch) {
+        SCOPED_TRACE(ch);
+        EXPECT_EQ(player.StoredCount(ch), uint64_t(kFrames));
+        EXPECT_EQ(player.DecodedCount(ch), 0u);
+    }
+    EXPECT_EQ(player.StoredCount(0), uint64_t(kFrames));
 }
 
 TEST_F(Playback, FastForwardShowsKeyFramesWithTheSkipLevels) {
     // The recording's end time is the second of its last frames (start + 3),
     // so the key frames of second start + 2 (frames 16 and 20) are always
     // shown; the others follow the skip counter: 4x every key frame, 8x every
-    // second one, 16x every third.
+    // second one, 16x every third, 64x every fourth.
     const std::map<int, std::set<uint32_t>> shown = {
         {4, {0, 4, 8, 12, 16, 20, 24, 28}},
         {8, {0, 8, 16, 20, 24}},
         {16, {0, 12, 16, 20, 24}},
+        {64, {0, 16, 20}},
     };
     for (const auto& [speed, expected] : shown) {
         SCOPED_TRACE(speed);
@@ -217,7 +278,10 @@ TEST_F(Playback, FastForwardShowsKeyFramesWithTheSkipLevels) {
         const uint32_t last = *expected.rbegin();
         EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(last); }, 5000));
         watcher.RunFor(300); // nothing after the last expected frame
-        EXPECT_EQ(player.m_nSkipLevel.load(), speed >= 16 ? 2 : speed >= 8 ? 1 : 0);
+        EXPECT_EQ(player.m_nSkipLevel.load(), speed >= 64   ? 3
+                                              : speed >= 16 ? 2
+                                              : speed >= 8  ? 1
+                                                            : 0);
         for (int ch = 0; ch < kChannels; ++ch) {
             const auto frames = watcher.Frames(ch);
             EXPECT_TRUE(StrictlyIncreasing(frames)) << "channel " << ch;
