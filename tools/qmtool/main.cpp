@@ -36,6 +36,10 @@ const char kUsage[] =
     "                                       or with --md5 CAMERA,SEQ,MD5 per picture\n"
     "  snapshot --channel N --time T --out FILE SOURCE\n"
     "                                       the picture at time T as .jpg, .bmp or .png\n"
+    "  export --channel N [--from T] [--to T] [--no-audio] [--audio-wav FILE]\n"
+    "         --out NAME.avi SOURCE         camera N as AVI files (NAME-002.avi, ... after\n"
+    "                                       each change of picture size), the sound also as\n"
+    "                                       WAV; lists the files written\n"
     "\n"
     "-debug on any command line writes the engine's diagnostics to stderr.\n";
 
@@ -65,6 +69,9 @@ int main(int argc, char** argv) {
         {"frames", {{"--json"}, {"--channel"}}, qmtool::RunFrames},
         {"decode", {{"--md5"}, {"--channel"}}, qmtool::RunDecode},
         {"snapshot", {{}, {"--channel", "--time", "--out"}}, qmtool::RunSnapshot},
+        {"export",
+         {{"--no-audio"}, {"--channel", "--from", "--to", "--audio-wav", "--out"}},
+         qmtool::RunExport},
     };
     for (const auto& command : commands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;

@@ -1,0 +1,209 @@
+#include "export/archive_frame_reader.h"
+
+#include "platform/diagnostics.h"
+#include "storage/file_reader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace qm {
+
+namespace {
+
+constexpr uint64_t kMaxBlockSize = uint64_t(256) << 20;
+constexpr const char* kTag = "QMPlayerEx";
+
+} // namespace
+
+TArchiveFrameReader::TArchiveFrameReader(ExportReaderSettings settings) : m_settings(settings) {}
+
+bool TArchiveFrameReader::Fail(const std::string& error) {
+    m_strError = error;
+    qmLogAt(6, kTag, "(bBuildBlockIndexList_AVI) %s\n", error.c_str());
+    return false;
+}
+
+bool TArchiveFrameReader::bBuildBlockIndexList_AVI(int fd, int channel) {
+    ReleaseBlockIndexList_AVI();
+    m_strError.clear();
+    m_fd = fd;
+    m_nChannel = channel;
+    if (channel < 0 || channel > 31) return Fail("no such channel");
+
+    m_llFileLength = FileLength(fd);
+    std::vector<uint8_t> bytes(kArchiveHeaderSize);
+    if (m_llFileLength < kArchiveHeaderSize ||
+        !ReadExact(fd, m_llFileLength - kArchiveHeaderSize, bytes.data(), bytes.size()))
+        return Fail("the archive header cannot be read");
+    const ByteView headerView(bytes.data(), bytes.size());
+    const auto header = parseArchiveHeader(headerView);
+    if (!header || !checkArchiveMagic(headerView)) return Fail("Check file format error.");
+    m_header = *header;
+
+    const uint64_t B = m_header.blockSize;
+    if (B == 0 || B % kSectorSize != 0 || B > m_llFileLength || B > kMaxBlockSize)
+        return Fail("the archive's block size is damaged");
+    const uint64_t count = m_header.miniHeaderCount;
+    const uint64_t tableBytes = count * kMiniHeaderSize;
+    if (m_header.miniTableOffset > m_llFileLength ||
+        tableBytes > m_llFileLength - m_header.miniTableOffset)
+        return Fail("the archive's block table lies outside the file");
+
+    m_context.codec = m_header.codec;
+    m_context.byteOrder = m_header.byteOrder;
+    m_context.audioDecoder = m_settings.audioDecoder;
+    m_context.decodeAudio = m_settings.decodeAudio;
+    // The header's range, already in host order whatever the archive's order.
+    m_nRangeStart = std::max(m_header.startTime, m_settings.from.value_or(0));
+    m_nRangeEnd = std::min(m_header.endTime, m_settings.to.value_or(UINT32_MAX));
+
+    qmLog("CQMPLAYEX::bBuildBlockIndexList_AVI LOAD_MINI_HEADER_ATONCE Start\n");
+    std::vector<uint8_t> table(tableBytes);
+    if (tableBytes && !ReadExact(fd, m_header.miniTableOffset, table.data(), table.size()))
+        return Fail("the archive's block table cannot be read");
+
+    const int group = channel / 16;
+    const bool oneGroup = m_header.groups() == 1;
+    for (uint64_t i = 0; i < count; ++i) {
+        auto mini = parseMiniHeader(ByteView(table.data() + i * kMiniHeaderSize, kMiniHeaderSize),
+                                    m_header.byteOrder);
+        if (!mini) break;
+        // Recorders leave the byte undefined when there is one group.
+        if (oneGroup) mini->group = 0;
+        if (mini->group != group) continue;
+        // A block beyond the end of the file cannot be read.
+        if ((i + 1) * B > m_llFileLength) continue;
+        BlockEntry entry;
+        entry.mini = *mini;
+        entry.blockNumber = uint32_t(i);
+        entry.listPosition = uint32_t(m_AVIBlockIndexList.size());
+        m_AVIBlockIndexList.push_back(std::move(entry));
+    }
+    m_nCursor = 0;
+    m_bBlockLoaded = false;
+    m_lists.Clear();
+    return true;
+}
+
+void TArchiveFrameReader::ReleaseBlockIndexList_AVI() {
+    m_AVIBlockIndexList.clear();
+    m_AVIBlockIndexList.shrink_to_fit();
+    m_nCursor = 0;
+    m_bBlockLoaded = false;
+    m_lists.Clear();
+    std::vector<uint8_t>().swap(m_data);
+    m_nDataLength = 0;
+}
+
+int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
+    const uint32_t B = m_header.blockSize;
+    const uint32_t n = entry.blockNumber;
+    std::vector<uint8_t> headerBytes(kBlockHeaderSize);
+    const auto headerPos = blockHeaderPosition(n, B);
+    if (!headerPos || !ReadExact(m_fd, *headerPos, headerBytes.data(), headerBytes.size())) {
+        qmLogAt(6, kTag, "(readVideoFrameFile) Read Block Header Failed #%u\n", n);
+        return kExportReadFailed;
+    }
+    const auto header =
+        parseBlockHeader(ByteView(headerBytes.data(), headerBytes.size()), m_header.byteOrder);
+    if (!header || !header->hasMarker()) {
+        qmLogAt(6, kTag, "(readVideoFrameFile) Wrong block marker-%d\n",
+                header ? int(header->marker) : 0);
+        return kExportWrongBlockMarker;
+    }
+    const auto geo = blockGeometry(n, B, header->iSectors, header->pSectors);
+    if (!geo) {
+        qmLogAt(6, kTag, "(readVideoFrameFile) Block #%u has no room for its tables\n", n);
+        return kExportWrongBlockMarker;
+    }
+
+    const uint32_t L = uint32_t(geo->dataLength);
+    std::vector<uint8_t> pTable, iTable;
+    try {
+        if (L > m_data.size()) {
+            std::vector<uint8_t>().swap(m_data);
+            m_data.resize(L);
+        }
+        pTable.resize(geo->pTableBytes);
+        iTable.resize(geo->iTableBytes);
+    } catch (const std::bad_alloc&) {
+        qmLog("Out of memory. Quit.\n");
+        return kExportOutOfMemory;
+    }
+    const char* failed = nullptr;
+    if (!ReadExact(m_fd, geo->dataPosition(), m_data.data(), L))
+        failed = "Block Data";
+    else if (!ReadExact(m_fd, geo->pTablePosition(), pTable.data(), pTable.size()))
+        failed = "PFrameInfo";
+    else if (!ReadExact(m_fd, geo->iTablePosition(), iTable.data(), iTable.size()))
+        failed = "IFrameInfo";
+    if (failed) {
+        qmLogAt(6, kTag, "(readVideoFrameFile) Read %s Failed #%u\n", failed, n);
+        return kExportReadFailed;
+    }
+
+    m_nDataLength = L;
+    m_lists.Fill(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
+                 ByteView(pTable.data(), pTable.size()), header->pFrameCount, L, m_nChannel,
+                 m_header.byteOrder);
+    m_nBlockOrdinal = entry.listPosition;
+    m_nProgressDivisor = header->dataEnd;
+    m_bBlockLoaded = true;
+    return 0;
+}
+
+void TArchiveFrameReader::PublishProgress(uint32_t positionAfterHeader) {
+    if (!m_settings.percent || m_AVIBlockIndexList.empty()) return;
+    // The block header's reference may be missing; the data area then stands in.
+    const double divisor = m_nProgressDivisor ? m_nProgressDivisor : std::max(m_nDataLength, 1u);
+    const double inBlock = std::clamp(positionAfterHeader / divisor, 0.0, 1.0);
+    const double percent = (inBlock + m_nBlockOrdinal) / double(m_AVIBlockIndexList.size()) * 100.0;
+    // 100 is the segment driver's to announce, when the data has ended.
+    m_settings.percent->store(int(std::clamp(percent, 0.0, 99.0)));
+}
+
+int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
+    frame.hasAudio = false;
+    frame.audio.clear();
+    if (m_AVIBlockIndexList.empty()) return kExportEmptyList;
+    for (;;) {
+        if (!m_bBlockLoaded) {
+            if (Cancelled() || m_nCursor >= m_AVIBlockIndexList.size()) return kExportEnd;
+            const int loaded = LoadBlock(m_AVIBlockIndexList[m_nCursor++]);
+            if (loaded < 0) return loaded;
+            continue;
+        }
+        const auto item = m_lists.TakeNext();
+        if (!item) {
+            m_bBlockLoaded = false;
+            continue;
+        }
+        const auto headerView = ByteView(m_data.data(), m_nDataLength).sub(item->offset, 32);
+        if (!headerView) continue;
+        const auto header = parseFrameHeader(*headerView, m_header.byteOrder);
+        if (!header || header->channel != m_nChannel) continue;
+        if (header->isEndOfFrames()) {
+            m_bBlockLoaded = false;
+            continue;
+        }
+        if (!header->hasMarker()) continue;
+        if (header->time < m_nRangeStart || header->time > m_nRangeEnd) continue;
+
+        const uint32_t after = item->offset + kFrameHeaderSize;
+        const ByteView payload(m_data.data() + after, m_nDataLength - after);
+        const auto built = BuildExportFrame(*header, payload, m_context, frame);
+        if (!built) {
+            qmLogAt(6, kTag,
+                    "(readVideoFrameFile) Damaged frame skipped - CH:%d, Time:%u, Size:%u\n",
+                    m_nChannel, header->time, unsigned(header->length));
+            continue;
+        }
+        if (*built < 0) return *built;
+        PublishProgress(after);
+        if (Cancelled()) return kExportEnd;
+        return *built;
+    }
+}
+
+} // namespace qm

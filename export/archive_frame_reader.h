@@ -1,0 +1,80 @@
+#pragma once
+// The export's reader of an archive file: walks the blocks of the exported
+// channel's group in table order, reading each block itself (header, frame
+// tables, data area) through its own descriptor and its own offset lists, and
+// returns the channel's video frames one by one with their sound decoded.
+// It shares nothing with the storage reader, whose threads may be playing the
+// same archive meanwhile.
+
+#include "export/export_channel_lists.h"
+#include "export/export_frame_builder.h"
+#include "storage/formats.h"
+#include "storage/parse_index.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+struct ExportReaderSettings {
+    // Narrow the archive's own time range (both ends inclusive).
+    std::optional<uint32_t> from;
+    std::optional<uint32_t> to;
+    IExportAudioDecoder* audioDecoder = nullptr;
+    bool decodeAudio = true;
+    const std::atomic<int>* cancel = nullptr; // non-zero: end the data
+    std::atomic<int>* percent = nullptr;      // progress, 0-99 while reading
+};
+
+class TArchiveFrameReader : public IExportFrameReader {
+public:
+    explicit TArchiveFrameReader(ExportReaderSettings settings = {});
+
+    // Reads the archive header and the mini header table from `fd` (kept,
+    // not owned) and lists the blocks of the channel's group. False, with
+    // Error(), when the archive cannot be exported.
+    bool bBuildBlockIndexList_AVI(int fd, int channel);
+    int readVideoFrameFile(ExportFrame& frame);
+    int ReadFrame(ExportFrame& frame) override { return readVideoFrameFile(frame); }
+    void ReleaseBlockIndexList_AVI();
+
+    const std::string& Error() const { return m_strError; }
+    const ArchiveHeader& Header() const { return m_header; }
+    uint32_t RangeStart() const { return m_nRangeStart; }
+    uint32_t RangeEnd() const { return m_nRangeEnd; }
+    // Entries carry their mini header, block number and list position; their
+    // tables are read with the block.
+    const std::vector<BlockEntry>& BlockList() const { return m_AVIBlockIndexList; }
+    // Capacity of the block data buffer: it only grows while the list lives.
+    size_t DataCapacity() const { return m_data.size(); }
+
+private:
+    int LoadBlock(const BlockEntry& entry);
+    bool Cancelled() const { return m_settings.cancel && m_settings.cancel->load() != 0; }
+    void PublishProgress(uint32_t positionAfterHeader);
+    bool Fail(const std::string& error);
+
+    ExportReaderSettings m_settings;
+    int m_fd = -1;
+    int m_nChannel = 0;
+    uint64_t m_llFileLength = 0;
+    ArchiveHeader m_header;
+    ExportFrameContext m_context;
+    uint32_t m_nRangeStart = 0;
+    uint32_t m_nRangeEnd = 0;
+
+    std::vector<BlockEntry> m_AVIBlockIndexList; // the group's blocks in table order
+    size_t m_nCursor = 0;
+    std::vector<uint8_t> m_data; // the current block's data area; grows, never shrinks
+    uint32_t m_nDataLength = 0;
+    bool m_bBlockLoaded = false;
+    ExportChannelLists m_lists;
+    uint32_t m_nBlockOrdinal = 0;    // position of the loaded block in the list
+    uint32_t m_nProgressDivisor = 0; // the block header's progress reference
+    std::string m_strError;
+};
+
+} // namespace qm

@@ -1,0 +1,68 @@
+#pragma once
+// What the export's frame readers hand to the segment driver: one video frame
+// of the exported channel, ready to be written as an AVI chunk, with its sound
+// already decoded to PCM. Readers for each kind of source (archive file, DVR
+// disk) implement IExportFrameReader; the segment driver does not care which.
+
+#include "platform/byte_order.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace qm {
+
+// Result codes of the frame readers (a frame length is >= 0).
+enum ExportReadResult : int {
+    kExportOutOfMemory = -1,
+    kExportEnd = -2, // end of data, end of the range, or cancelled
+    kExportReadFailed = -3,
+    kExportNoRecord = -7,
+    kExportBlockHeaderUnreadable = -8,
+    kExportWrongDiskBlockMarker = -9,
+    kExportNoMiniHeader = -10,
+    kExportWrongBlockMarker = -11,
+    kExportEmptyList = -13,
+};
+
+// Buffer sizes the export starts with; the readers grow them.
+constexpr size_t kExportVideoBufferBytes = 2097152;
+constexpr size_t kExportAudioBufferBytes = 65536;
+// A grown video buffer keeps this much room beyond the frame.
+constexpr size_t kExportVideoMargin = 2048;
+
+struct ExportFrame {
+    std::vector<uint8_t> video; // its size is the buffer's capacity
+    uint32_t length = 0;        // bytes of the frame in `video`
+    int width = 0;
+    int height = 0;
+    bool key = false;
+    int videoKind = 0; // the AVI writer's video chunk kind
+    uint32_t seconds = 0;
+    uint32_t subsecond = 0;     // microseconds
+    bool hasAudio = false;      // the frame carries sound, decoded or not
+    uint8_t audioType = 0;      // the frame header's audio coding type
+    std::vector<uint8_t> audio; // this frame's decoded PCM; empty when none
+
+    ExportFrame() : video(kExportVideoBufferBytes) { audio.reserve(kExportAudioBufferBytes); }
+};
+
+class IExportFrameReader {
+public:
+    virtual ~IExportFrameReader() = default;
+    // The next video frame of the channel: its length (>= 0) or an
+    // ExportReadResult.
+    virtual int ReadFrame(ExportFrame& frame) = 0;
+};
+
+// Turns one frame's sound into 16-bit mono PCM at 8000 samples per second.
+// `audioType` is the coding type in the frame's own header; `sound` the bytes
+// after the audio area's length word. `pcm` is replaced by the samples.
+// Returns false when this type cannot be decoded (the frame's sound is then
+// left out).
+class IExportAudioDecoder {
+public:
+    virtual ~IExportAudioDecoder() = default;
+    virtual bool Decode(uint8_t audioType, ByteView sound, std::vector<uint8_t>& pcm) = 0;
+};
+
+} // namespace qm

@@ -1,0 +1,80 @@
+#pragma once
+// Saving one channel of a recording as AVI files: the work behind the save
+// dialog, runnable on a worker thread. It builds the channel's block list,
+// runs segment after segment into numbered files (NAME.avi, NAME-002.avi, ...)
+// whenever the picture size changes, and reports the outcome. The dialog (or
+// qmtool) watches ProgressPercent() and may Cancel() from another thread; a
+// cancelled export completes its open file and counts as a success.
+
+#include "export/avi_segment.h"
+#include "export/export_frame.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+enum ExportSourceKind : int { kExportSourceArchive = 0, kExportSourceDisk = 1 };
+
+constexpr char kSaveAviSuccessText[] = "Save as AVI success.";
+constexpr char kSaveAviFailText[] = "Save as AVI fail.";
+
+struct SaveAviRequest {
+    int sourceKind = kExportSourceArchive;
+    std::string sourcePath;
+    int channel = 0; // 0-31
+    bool withAudio = true;
+    // Both ends inclusive, within the recording's own range.
+    std::optional<uint32_t> from;
+    std::optional<uint32_t> to;
+    std::string outputPath;                      // the first file; later ones are numbered after it
+    IExportAudioDecoder* audioDecoder = nullptr; // none: the sound is left out
+    // Called on the job's thread at the start of every segment.
+    std::function<void()> segmentStarted;
+    // Called on the job's thread for every frame written, with its decoded sound.
+    std::function<void(const ExportFrame&)> frameWritten;
+    uint64_t segmentByteLimit = kAviSegmentByteLimit;
+};
+
+// The name of segment file n (from 1): the first is the name as given, the
+// others replace a final ".avi" by "-%03d.avi" (a name without it gets the
+// suffix appended).
+std::string SegmentFileName(const std::string& name, int n);
+
+class TSaveAviJob {
+public:
+    explicit TSaveAviJob(SaveAviRequest request);
+    ~TSaveAviJob();
+    TSaveAviJob(const TSaveAviJob&) = delete;
+    TSaveAviJob& operator=(const TSaveAviJob&) = delete;
+
+    // Runs the export once; true on success. Call from one thread.
+    bool Run();
+
+    // Safe from any thread while Run is in progress.
+    void Cancel() { m_bCancelRequested.store(1); }
+    bool CancelRequested() const { return m_bCancelRequested.load() != 0; }
+    int ProgressPercent() const { return m_nProgressPercent.load(); }
+
+    // After Run has returned:
+    const std::vector<std::string>& Files() const { return m_files; }
+    const std::string& Error() const { return m_strError; }
+    const char* ResultText() const { return m_bSucceeded ? kSaveAviSuccessText : kSaveAviFailText; }
+
+private:
+    bool Fail(const std::string& error);
+
+    SaveAviRequest m_request;
+    std::atomic<int> m_nProgressPercent{0};
+    std::atomic<int> m_bCancelRequested{0};
+    std::vector<std::string> m_files;
+    std::string m_strError;
+    bool m_bSucceeded = false;
+};
+
+} // namespace qm

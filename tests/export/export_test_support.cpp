@@ -1,0 +1,109 @@
+#include "export_test_support.h"
+
+#include "tools/mkrec/frame_pattern.h"
+#include "tools/mkrec/recording_generator.h"
+#include "tools/mkrec/video_encoder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace qm::test {
+
+namespace {
+
+// One directory per process (ctest runs tests in parallel and several builds
+// share /tmp), removed when the process ends.
+struct ProcessDirectory {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / "qm_export_tests" / std::to_string(::getpid());
+    ~ProcessDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+} // namespace
+
+std::string TempPath(const std::string& name) {
+    static ProcessDirectory process;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string test = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : test)
+        if (c == '/') c = '_';
+    std::filesystem::create_directories(process.path / test);
+    return (process.path / test / name).string();
+}
+
+mkrec::RecordingPlan SmallPlan(mkrec::VideoCodec codec) {
+    mkrec::quietCodecLog();
+    mkrec::RecordingPlan plan;
+    plan.channels = {0, 1};
+    plan.durationSeconds = 4;
+    plan.fps = 8;
+    plan.gop = 4;
+    plan.defaultSize = {176, 144};
+    plan.blockSize = 128 * 1024;
+    plan.quality = 30;
+    plan.codec = codec;
+    return plan;
+}
+
+std::string WriteArchive(const mkrec::RecordingPlan& plan) {
+    const std::string path = TempPath("rec.avr");
+    mkrec::writeArchive(plan, path);
+    return path;
+}
+
+int RunCommand(const std::string& command, std::string& out, std::string* err) {
+    const std::string errFile = TempPath("stderr.txt");
+    FILE* pipe = ::popen((command + (err ? " 2>" + errFile : "")).c_str(), "r");
+    if (!pipe) return -1;
+    out.clear();
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
+    const int status = ::pclose(pipe);
+    if (err) {
+        const auto bytes = ReadFile(errFile);
+        err->assign(bytes.begin(), bytes.end());
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string QmtoolPath() {
+    const char* env = std::getenv("QMTOOL");
+    return env && *env ? env : QM_QMTOOL_PATH;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<int> DecodedFrames(const std::string& avi, int width, int height, int channel) {
+    const std::string raw = avi + ".gray";
+    std::string out, err;
+    if (RunCommand("ffmpeg -nostdin -y -v error -i '" + avi +
+                       "' -fps_mode passthrough -f rawvideo -pix_fmt gray '" + raw + "'",
+                   out, &err) != 0 ||
+        !err.empty()) {
+        ADD_FAILURE() << "ffmpeg: " << err;
+        return {};
+    }
+    const auto bytes = ReadFile(raw);
+    const size_t picture = size_t(width) * size_t(height);
+    std::vector<int> frames;
+    for (size_t at = 0; at + picture <= bytes.size(); at += picture) {
+        const auto stamp = mkrec::decodePattern(bytes.data() + at, width, width, height);
+        frames.push_back(stamp && stamp->channel == channel ? int(stamp->frame) : -1);
+    }
+    return frames;
+}
+
+} // namespace qm::test

@@ -1,0 +1,31 @@
+#pragma once
+// Shared set-up for the export tests: generated archives, temporary paths,
+// running programs, and the pictures of an exported file read back through the
+// ffmpeg command (an independent demuxer and decoder).
+
+#include "tools/mkrec/recording_plan.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qm::test {
+
+// A path in the running test's own directory.
+std::string TempPath(const std::string& name);
+
+// Cameras 1 and 2 at 176 x 144, 8 frames per second for 4 seconds.
+mkrec::RecordingPlan SmallPlan(mkrec::VideoCodec codec = mkrec::VideoCodec::H264);
+std::string WriteArchive(const mkrec::RecordingPlan& plan);
+
+// Exit status of a shell command, with its stdout and, if asked, its stderr.
+int RunCommand(const std::string& command, std::string& out, std::string* err = nullptr);
+std::string QmtoolPath();
+std::vector<uint8_t> ReadFile(const std::string& path);
+
+// Decodes the file with ffmpeg and reads mkrec's stamp from every picture:
+// the frame number, or -1 for a picture without a stamp of `channel`. Empty
+// when ffmpeg says anything at all.
+std::vector<int> DecodedFrames(const std::string& avi, int width, int height, int channel);
+
+} // namespace qm::test
