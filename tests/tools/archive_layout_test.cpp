@@ -183,7 +183,12 @@ TEST(FrameWriter, AreasAndWideSizes) {
         EXPECT_EQ(u16(20), 17); // header + 15 units + information block
         EXPECT_EQ(s.bytes.size(), 17u * 32);
         const uint8_t* info = h + 32 + 15 * 32;
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(info)), f.title.substr(0, 31));
+        std::string title; // UTF-16LE, cut to 15 units so a zero unit ends it
+        for (size_t i = 0; i < 16 && (info[2 * i] || info[2 * i + 1]); ++i)
+            title.push_back(char(info[2 * i]));
+        EXPECT_EQ(title, f.title.substr(0, 15));
+        EXPECT_EQ(info[30], 0);
+        EXPECT_EQ(info[31], 0);
         const uint32_t audioLength =
             big ? qm::loadBE32(h + 32 + 4 * 32) : qm::loadLE32(h + 32 + 4 * 32);
         EXPECT_EQ(audioLength, 320u);

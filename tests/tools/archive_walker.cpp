@@ -144,8 +144,11 @@ WalkedArchive walkArchive(const std::vector<uint8_t>& file) {
                 else
                     fr.audio.assign(areas + a1 * 32 + 4, areas + a1 * 32 + 4 + alen);
             }
-            const char* title = reinterpret_cast<const char*>(areas + a3 * 32);
-            fr.title.assign(title, strnlen(title, 32));
+            // UTF-16LE, ASCII titles: every second byte.
+            const uint8_t* title = areas + a3 * 32;
+            fr.title.clear();
+            for (size_t i = 0; i < 16 && (title[2 * i] || title[2 * i + 1]); ++i)
+                fr.title.push_back(char(title[2 * i]));
             if (fr.channel / 16 != (twoGroups ? blk.group : 0) ||
                 !(blk.channelMask >> (fr.channel % 16) & 1))
                 err.push_back(

@@ -68,8 +68,13 @@ SerializedFrame serializeFrame(const FrameContent& f, bool big) {
         areas.conv32(size_t(a1) * kUnitSize, uint32_t(f.audio.size()));
         areas.bytes(size_t(a1) * kUnitSize + 4, f.audio.data(), f.audio.size());
     }
-    const size_t titleBytes = std::min(f.title.size(), size_t(kInfoBlockSize - 1));
-    areas.bytes(size_t(a3) * kUnitSize, f.title.data(), titleBytes);
+    // The recorder keeps the camera title as UTF-16LE, at most 15 units so
+    // that a terminating zero unit always follows. Titles are ASCII here.
+    uint8_t info[kInfoBlockSize] = {};
+    const size_t units = std::min(f.title.size(), size_t(kInfoBlockSize / 2 - 1));
+    for (size_t i = 0; i < units; ++i)
+        info[2 * i] = uint8_t(f.title[i]);
+    areas.bytes(size_t(a3) * kUnitSize, info, sizeof info);
     return out;
 }
 
