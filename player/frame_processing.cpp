@@ -4,6 +4,11 @@
 
 #include "platform/diagnostics.h"
 #include "player/player_ex.h"
+#include "render/wave_out_render_impl.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
 
 #include <chrono>
 #include <ctime>
@@ -21,6 +26,11 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + int64_t(doe) - 719468;
 }
+
+// The audio decoder types that play the frame header's audio types.
+constexpr int kAudioDecoderHisiAdpcm = 3;
+constexpr int kAudioDecoderHisiG711 = 7;
+constexpr int kG711PartBytes = 320;
 
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 constexpr uint64_t kFileTimeEpochOffset = 116444736000000000ull;
@@ -87,9 +97,47 @@ void CQMPlayerEx::RepaintChannel(int channel) {
     }
 }
 
-int CQMPlayerEx::PlayChannelAudio(int) {
-    // Sound output comes with the audio decoders; nothing is queued yet.
-    return 0;
+int CQMPlayerEx::PlayChannelAudio(int channel) {
+    if (channel != m_nSelCh || m_bReverse != 0 || m_nSpeed != 1) return 0;
+    const FrameRecord& record = m_lastAudio[channel];
+    const uint32_t size = record.size; // packed field: copied, not bound
+    const int length = int(std::min(size, kAudioPayloadCapacity));
+    CWaveOutRenderImpl* output = m_pWaveOut.get();
+    if (!output || !record.payload || length <= 0) return 1;
+
+    const uint32_t type = record.codec;
+    switch (type) {
+    case kAudioTypeHisiAdpcm: {
+        // The decoded size is taken whole: long payloads are not cut at 16 bits.
+        const int n = m_audioCtrl.Prepare(kAudioDecoderHisiAdpcm, length);
+        if (n <= 0) break;
+        std::vector<uint8_t> pcm(size_t(n) * 4);
+        if (m_audioCtrl.Decode(pcm.data(), record.payload, length)) {
+            output->Write(uint32_t(n), pcm.data());
+            m_nSoundBytes.fetch_add(uint64_t(n), std::memory_order_relaxed);
+        }
+        break;
+    }
+    case kAudioTypeG711: {
+        // 320-byte parts, each given the voice frame header of a G.711 frame.
+        const int parts = length / kG711PartBytes;
+        std::vector<uint8_t> pcm(1296);
+        std::array<uint8_t, kG711PartBytes + 4> frame{0x00, 0x01, 0xA0, 0x00};
+        const int m = m_audioCtrl.Prepare(kAudioDecoderHisiG711, int(frame.size()));
+        if (m <= 0 || size_t(m) > pcm.size()) break;
+        for (int part = 0; part < parts; ++part) {
+            std::memcpy(frame.data() + 4, record.payload + part * kG711PartBytes, kG711PartBytes);
+            if (!m_audioCtrl.Decode(pcm.data(), frame.data(), int(frame.size()))) continue;
+            output->Write(uint32_t(m), pcm.data());
+            m_nSoundBytes.fetch_add(uint64_t(m), std::memory_order_relaxed);
+        }
+        break;
+    }
+    default:
+        qmLog("Not support audio codec type:%d\n", int(type));
+        break;
+    }
+    return 1;
 }
 
 } // namespace qm

@@ -4,6 +4,7 @@
 #include "player/display_thread.h"
 #include "player/play_thread.h"
 #include "player/sample_frame.h"
+#include "render/wave_out_render_impl.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -58,6 +59,7 @@ CQMPlayerEx::~CQMPlayerEx() {
         m_picture[c].Free();
         m_decode[c].pCtrl.reset();
     }
+    m_pWaveOut.reset();
     qmLog("CQMPlayerEx::~CQMPlayerEx mid\n");
     qmLog("CQMPlayerEx::~CQMPlayerEx End\n");
 }
@@ -103,6 +105,10 @@ int CQMPlayerEx::LoadArchive(const std::string& path) {
     ResetChannelRecords();
     if (!m_reader.OpenFile(path)) return 0;
     m_nSourceKind = kSourceArchive;
+    m_pWaveOut.reset();
+    m_pWaveOut = m_soundDeviceFactory ? std::make_unique<CWaveOutRenderImpl>(m_soundDeviceFactory())
+                                      : std::make_unique<CWaveOutRenderImpl>();
+    m_nSoundBytes = 0;
 
     const bool cursor = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
     if (cursor) QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -347,8 +353,28 @@ void CQMPlayerEx::StepReverse() {
 }
 
 void CQMPlayerEx::Close() {
+    m_bActive = 0;
+    StopThreads();
     m_nSpeed = 1;
     m_reader.CloseFile();
+}
+
+void CQMPlayerEx::ClearVideo() {
+    std::lock_guard draw(m_csDraw);
+    m_renderer.Clear();
+}
+
+void CQMPlayerEx::SetFitScreen(bool fit) {
+    {
+        std::lock_guard draw(m_csDraw);
+        m_renderer.SetFitToWindow(fit ? 1 : 0);
+    }
+    RepaintChannel(-1);
+}
+
+bool CQMPlayerEx::FitScreen() const {
+    std::lock_guard draw(m_csDraw);
+    return m_renderer.FitToWindow() != 0;
 }
 
 // --- window ---

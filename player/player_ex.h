@@ -5,6 +5,7 @@
 // The main window changes the playback state through the commands below; the
 // play thread reads it every loop.
 
+#include "codec/audio_decoder_ctrl.h"
 #include "codec/decode_frame.h"
 #include "player/picture_buffer.h"
 #include "player/player_layout.h"
@@ -19,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +29,8 @@ namespace qm {
 
 class TPlayThread;
 class TDisplayPlayThread;
+class CWaveOutRenderImpl;
+class ISoundDevice;
 
 enum PlayState : int {
     kPlayStatePlaying = 0,
@@ -74,13 +78,29 @@ public:
     void FastReverse();
     void StepForward();
     void StepReverse();
+    // Ends playback and closes the recording; the threads end first, so no
+    // delivery runs while the reader lets go of its buffers.
     void Close();
+    // Fills the video window black (under the drawing lock).
+    void ClearVideo();
+    // Pictures stretched to their cells (1) or letterboxed (0); repaints.
+    void SetFitScreen(bool fit);
+    bool FitScreen() const;
+    // A channel waits for its next key frame before it is shown again.
+    void ClearStarted(int channel) { m_bStarted[channel] = 0; }
 
     // Frame processing, run by the display and play threads.
     int bProcessVideoFrame(int channel);
     int DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
                    uint64_t frameTime);
     int PlayChannelAudio(int channel);
+    // Where the sound of the next opened recording goes; by default ALSA's
+    // "default" device (silent without a sound card). Set before opening.
+    void SetSoundDeviceFactory(std::function<std::unique_ptr<ISoundDevice>()> factory) {
+        m_soundDeviceFactory = std::move(factory);
+    }
+    // Bytes of PCM handed to the sound output since the last open.
+    uint64_t SoundBytesWritten() const { return m_nSoundBytes.load(); }
 
     // IRenderWindow
     int ClientWidth() const override { return m_nClientWidth.load(); }
@@ -95,6 +115,8 @@ public:
     uint32_t DisplayedMask() const { return m_nDisplayedMask.load(); }
     bool IsStarted(int channel) const { return m_bStarted[channel].load() != 0; }
     const ChannelLists& Lists() const { return m_lists; }
+    // The main window edits the lists of the splits, then calls UpdateLayout.
+    ChannelLists& MutableLists() { return m_lists; }
     QImage BackBuffer() const;
     CQMParseIndex& Reader() { return m_reader; }
     bool TimersRunning() const { return m_timerStatus.isActive() && m_timerInterval.isActive(); }
@@ -171,6 +193,12 @@ private:
     std::array<VideoDecodeRecord, kPlayerChannels> m_decode;
     std::array<PictureBuffer, kPlayerChannels> m_picture;
     std::array<std::mutex, kPlayerChannels> m_csPicture;
+
+    // The selected channel's sound: decoded and queued by the play thread.
+    TAudioDecoderCtrl m_audioCtrl;
+    std::unique_ptr<CWaveOutRenderImpl> m_pWaveOut; // made anew at every open
+    std::function<std::unique_ptr<ISoundDevice>()> m_soundDeviceFactory;
+    std::atomic<uint64_t> m_nSoundBytes{0};
 
     std::atomic<TPlayThread*> m_pPlayThread{nullptr};
     std::array<std::atomic<TDisplayPlayThread*>, kPlayerChannels> m_pDisplay{};
