@@ -39,7 +39,7 @@ std::unique_ptr<CCommandHelpDlg> COrbiscopeApp::CreateHelpDialog() {
 }
 
 std::unique_ptr<COrbiscopeDlg> COrbiscopeApp::CreateMainDialog() {
-    return std::make_unique<COrbiscopeDlg>();
+    return std::make_unique<COrbiscopeDlg>(m_pPrompts);
 }
 
 bool COrbiscopeApp::RaiseMainWindow() {

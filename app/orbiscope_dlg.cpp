@@ -1,18 +1,280 @@
 #include "app/orbiscope_dlg.h"
 
 #include "app/app_title.h"
+#include "app/bit_slider.h"
+#include "app/main_window_timeline.h"
+#include "app/recording_texts.h"
+#include "app/skin.h"
+#include "app/timeline_controller.h"
+#include "app/volume_control.h"
+#include "app/volume_controller.h"
 #include "platform/diagnostics.h"
+#include "player/player_ex.h"
+#include "storage/formats.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QCursor>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <vector>
 
 namespace qm {
 
-COrbiscopeDlg::COrbiscopeDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromLatin1(kAppTitle));
-    resize(1024, 720);
+namespace {
+
+enum class HeaderRead { Ok, OpenFailed, TooShort };
+HeaderRead ReadTail(const QString& path, std::vector<uint8_t>& tail) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return HeaderRead::OpenFailed;
+    struct stat st {};
+    HeaderRead result = HeaderRead::TooShort;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 512) {
+        tail.resize(512);
+        if (::pread(fd, tail.data(), 512, st.st_size - 512) == 512) result = HeaderRead::Ok;
+    }
+    ::close(fd);
+    return result;
 }
 
-COrbiscopeDlg::~COrbiscopeDlg() = default;
+} // namespace
+
+bool ReadArchiveTail(const QString& path, std::vector<uint8_t>& tail) {
+    return ReadTail(path, tail) == HeaderRead::Ok;
+}
+
+COrbiscopeDlg::COrbiscopeDlg(IUserPrompts* prompts, QWidget* parent,
+                             std::unique_ptr<IVolumeControl> mixer)
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint), m_pPrompts(prompts),
+      m_pMixer(std::move(mixer)) {
+    if (!m_pPrompts) {
+        m_pOwnPrompts = std::make_unique<CMessageBoxPrompts>();
+        m_pPrompts = m_pOwnPrompts.get();
+    }
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    setWindowIcon(AppIcon());
+    setFixedSize(kWidth, kHeight);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, skin::kPanel);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    setPalette(palette);
+
+    // The player is a hidden child until a recording is open.
+    m_pPlayer = new CQMPlayerEx(this);
+    m_pPlayer->setObjectName(QStringLiteral("player"));
+    m_pPlayer->setGeometry(QRect(QPoint(7, 6), QPoint(819, 545)));
+    m_pPlayer->hide();
+    connect(m_pPlayer, &CQMPlayerEx::channelDoubleClicked, this,
+            [this](int channel) { ToggleSingleView(channel); });
+
+    CreateControls();
+    ConnectTimelineAndVolume();
+    connect(this, &QDialog::finished, this, [this] { OnDestroy(); });
+}
+
+COrbiscopeDlg::~COrbiscopeDlg() {
+    OnDestroy();
+}
+
+void COrbiscopeDlg::OnDestroy() {
+    if (m_bDestroyed) return;
+    m_bDestroyed = true;
+    qmLog("COrbiscopeDlg::OnDestroy Start\n");
+    for (auto& [id, timer] : m_timers)
+        timer->stop();
+    if (m_pPlayer) {
+        m_pPlayer->Shutdown();
+        delete m_pPlayer;
+        m_pPlayer = nullptr;
+    }
+    qmLog("COrbiscopeDlg::OnDestroy End\n");
+}
+
+// --- controls ---
+
+CSkinButton* COrbiscopeDlg::MakeButton(int id, const QString& caption, const QString& tooltip,
+                                       const QRect& geometry) {
+    auto* button = new CSkinButton(caption, this);
+    button->setObjectName(QStringLiteral("ctl%1").arg(id));
+    button->setToolTip(tooltip);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+    m_controls[id] = button;
+    return button;
+}
+
+QLabel* COrbiscopeDlg::MakeLabel(int id, const QString& caption, const QRect& geometry) {
+    auto* label = new QLabel(caption, this);
+    label->setObjectName(QStringLiteral("ctl%1").arg(id));
+    label->setGeometry(geometry);
+    m_controls[id] = label;
+    return label;
+}
+
+void COrbiscopeDlg::CreateControls() {
+    using namespace cmd;
+    const QString infoStyle = QStringLiteral("color: rgb(58,181,240); background: transparent;");
+
+    // Window buttons and the file commands, top right.
+    MakeButton(kMinimise, QStringLiteral("Min"), QStringLiteral("Minimize QMPlayer HD"),
+               {958, 8, 28, 22})
+        ->SetFace(ButtonFace::Minimise);
+    MakeButton(kClose, QStringLiteral("Close"), QStringLiteral("Close QMPlayer HD"),
+               {992, 8, 28, 22})
+        ->SetFace(ButtonFace::Close);
+    MakeButton(kLoad, QStringLiteral("Load"), QStringLiteral("Load"), {832, 40, 90, 28});
+    MakeButton(kTimeSearch, QStringLiteral("Time Search"), QStringLiteral("Time Search"),
+               {928, 40, 92, 28});
+
+    // Camera buttons: two pages of 16 in a 4 x 4 grid.
+    for (int camera = 1; camera <= 32; ++camera) {
+        const int slot = (camera - 1) % 16;
+        CSkinButton* button = MakeButton(kFirstCamera + camera - 1, QString::number(camera),
+                                         QStringLiteral("Turn ON/OFF this camera"),
+                                         {832 + (slot % 4) * 47, 80 + (slot / 4) * 34, 43, 30});
+        button->setCheckable(true);
+        button->SetTextColor(skin::kCameraOff);
+        button->setVisible(camera <= 16);
+        m_cameraButtons[camera - 1] = button;
+    }
+    CSkinButton* group = MakeButton(kCameraGroup, QStringLiteral("Camera group"),
+                                    QStringLiteral("NEXT_CAMERA_GROUP"), {832, 218, 186, 24});
+    group->SetFace(ButtonFace::NextGroup);
+
+    MakeButton(kDisplayModeMenu, QStringLiteral("Split"), QStringLiteral("Display single camera"),
+               {832, 250, 58, 28})
+        ->setCheckable(true);
+    MakeButton(kQuadSplit, QStringLiteral("2x2"), QStringLiteral("Display 2x2 cameras"),
+               {896, 250, 58, 28});
+    CSkinButton* fit = MakeButton(kFitScreen, QStringLiteral("Fit"), QStringLiteral("FitScreen"),
+                                  {960, 250, 58, 28});
+    fit->setCheckable(true);
+    fit->setChecked(true);
+
+    m_pInfo = MakeLabel(kInfoText, QString(), {836, 290, 182, 196});
+    m_pInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pInfo->setStyleSheet(infoStyle);
+    m_pClock = MakeLabel(kClockText, QStringLiteral("Static"), {832, 492, 188, 22});
+    m_pClock->setStyleSheet(infoStyle);
+
+    // Hidden controls kept for their ids: the GPS texts, the channel combo
+    // box and the message button.
+    const std::pair<int, const char*> gps[] = {{1071, "Lat:"},   {1072, "Lon:"},   {1073, "Speed:"},
+                                               {1074, "Accel:"}, {1075, "X:"},     {1076, "Y:"},
+                                               {1077, "Z:"},     {1078, "Bus ID:"}};
+    for (const auto& [id, caption] : gps)
+        MakeLabel(id, QString::fromLatin1(caption), {836, 520, 80, 16})->hide();
+    m_pChannelCombo = new QComboBox(this);
+    m_pChannelCombo->setObjectName(QStringLiteral("ctl%1").arg(kChannelCombo));
+    m_pChannelCombo->addItems({QStringLiteral("Disable"), QStringLiteral("Camera1"),
+                               QStringLiteral("Camera2"), QStringLiteral("Camera3"),
+                               QStringLiteral("Camera4")});
+    m_pChannelCombo->setCurrentIndex(0);
+    m_pChannelCombo->hide();
+    m_controls[kChannelCombo] = m_pChannelCombo;
+    MakeButton(kMsgButton, QStringLiteral("MSG Button"), QString(), {0, 0, 1, 1})->hide();
+
+    // The timeline and its ends.
+    m_pTimeline = new CBitSlider(this);
+    m_pTimeline->setObjectName(QStringLiteral("ctl%1").arg(kTimeline));
+    m_pTimeline->setGeometry(7, 554, 813, 26);
+    m_pTimeline->SetRange(0, 1000);
+    m_pTimeline->SetPos(0);
+    m_pTimeline->SetTooltipMode(CBitSlider::TooltipMode::Time);
+    m_controls[kTimeline] = m_pTimeline;
+    const QString endStyle = QStringLiteral("color: black; background: rgb(188,213,213);");
+    MakeLabel(kStartTimeText, QStringLiteral("Start Time"), {7, 584, 170, 18})
+        ->setStyleSheet(endStyle);
+    QLabel* end = MakeLabel(kEndTimeText, QStringLiteral("End Time"), {650, 584, 170, 18});
+    end->setStyleSheet(endStyle);
+    end->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    MakeButton(kScaleIn, QStringLiteral("+"), QStringLiteral("SCALE IN"), {340, 583, 60, 20});
+    MakeButton(kScaleOut, QStringLiteral("-"), QStringLiteral("SCALE OUT"), {420, 583, 60, 20});
+
+    // Transport.
+    MakeButton(kFastReverse, QStringLiteral("FR"), QStringLiteral("Fast Reverse"),
+               {12, 620, 56, 40});
+    MakeButton(kReverse, QStringLiteral("Reverse"), QStringLiteral("Reverse"), {74, 620, 56, 40});
+    MakeButton(kPlay, QStringLiteral("Play"), QStringLiteral("Play"), {136, 620, 56, 40});
+    MakeButton(kFastForward, QStringLiteral("FF"), QStringLiteral("Fast Forward"),
+               {198, 620, 56, 40});
+    MakeButton(kStepReverse, QStringLiteral("SR"), QStringLiteral("Step Reverse"), {0, 0, 1, 1})
+        ->hide();
+    MakeButton(kStepForward, QStringLiteral("SF"), QStringLiteral("Step Forward"), {0, 0, 1, 1})
+        ->hide();
+    MakeButton(kStop, QStringLiteral("Stop"), QStringLiteral("Stop"), {0, 0, 1, 1})->hide();
+    for (int id : {kFastReverse, kFastForward, kReverse})
+        Button(id)->SetTextColor(skin::kFastText);
+    Button(kPlay)->SetFace(ButtonFace::Play);
+    Button(kReverse)->SetFace(ButtonFace::Reverse);
+    Button(kFastForward)->SetFace(ButtonFace::FastForward);
+    Button(kFastReverse)->SetFace(ButtonFace::FastReverse);
+
+    m_pStatus = MakeLabel(kStatusText, QStringLiteral("Stop"), {268, 628, 200, 24});
+    m_pStatus->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+
+    MakeButton(kSaveAvi, QStringLiteral("Save as AVI"), QStringLiteral("Save as AVI"),
+               {484, 620, 104, 40});
+    MakeButton(kSaveJpg, QStringLiteral("JPG"), QStringLiteral("Save as JPG"), {596, 620, 80, 40});
+
+    // Volume.
+    MakeButton(kVolumeButton, QStringLiteral("Vol"), QStringLiteral("Mute"), {832, 620, 40, 40})
+        ->SetFace(ButtonFace::Speaker);
+    m_pVolume = new CBitSlider(this);
+    m_pVolume->setObjectName(QStringLiteral("ctl%1").arg(kVolumeSlider));
+    m_pVolume->setGeometry(878, 628, 140, 24);
+    m_pVolume->SetTooltipMode(CBitSlider::TooltipMode::Percent);
+    m_controls[kVolumeSlider] = m_pVolume;
+
+    // What is disabled until a recording is open.
+    for (int id : {kStop, kPlay, kReverse, kFastForward, kFastReverse, kStepForward, kStepReverse,
+                   kTimeSearch, kTimeline, kDisplayModeMenu, kQuadSplit, kScaleIn, kScaleOut})
+        EnableControl(id, false);
+}
+
+QWidget* COrbiscopeDlg::Control(int id) const {
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+CSkinButton* COrbiscopeDlg::Button(int id) const {
+    return qobject_cast<CSkinButton*>(Control(id));
+}
+
+void COrbiscopeDlg::EnableControl(int id, bool enable) {
+    if (QWidget* w = Control(id)) w->setEnabled(enable);
+}
+
+QString COrbiscopeDlg::StatusText() const {
+    return m_pStatus->text();
+}
+
+QString COrbiscopeDlg::InfoText() const {
+    return m_pInfo->text();
+}
+
+QString COrbiscopeDlg::ClockText() const {
+    return m_pClock->text();
+}
+
+void COrbiscopeDlg::SetStatus(const QString& text) {
+    m_pStatus->setText(text);
+    m_pStatus->repaint();
+}
+
+// --- life ---
 
 void COrbiscopeDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -23,8 +285,10 @@ void COrbiscopeDlg::showEvent(QShowEvent* event) {
 }
 
 void COrbiscopeDlg::OnInitDialog() {
-    if (!m_strAvrFile.isEmpty())
+    UpdateWindowRegion();
+    if (!m_strFilePath.isEmpty())
         SetTimer(kTimerOpenFromCommandLine, kOpenFromCommandLineDelayMs, true);
+    m_bBusy = false;
 }
 
 void COrbiscopeDlg::SetTimer(int id, int intervalMs, bool singleShot) {
@@ -47,15 +311,402 @@ bool COrbiscopeDlg::IsTimerActive(int id) const {
 }
 
 void COrbiscopeDlg::OnTimer(int id) {
-    if (id == kTimerOpenFromCommandLine) {
+    switch (id) {
+    case kTimerOpenFromCommandLine:
         KillTimer(id);
         OpenFromCommandLine();
+        break;
+    case kTimerClock:
+        UpdateClock();
+        break;
+    case kTimerTimeline:
+        m_pTimelineCtl->OnTimelineTick();
+        break;
+    default:
+        break;
     }
 }
 
 void COrbiscopeDlg::OpenFromCommandLine() {
-    qmLog("COrbiscopeDlg::OpenFromCommandLine %s mode %d\n", qPrintable(m_strAvrFile), m_nMode);
-    emit openFromCommandLineRequested(m_strAvrFile);
+    if (m_strFilePath.isEmpty()) return;
+    qmLog("COrbiscopeDlg::OpenFromCommandLine %s mode %d\n", qPrintable(m_strFilePath), m_nMode);
+    emit openFromCommandLineRequested(m_strFilePath);
+    if (OpenAvrFile() != 1 || !m_bFileOpen) return;
+    if (m_nMode == 0) return;
+    if (m_nMode >= 1 && m_nMode <= 4) SetDisplayMode(m_nMode);
+    if (m_nCamMap[0] != 0) ApplyCamMap(m_nMode);
+}
+
+void COrbiscopeDlg::OnCommand(int id) {
+    using namespace cmd;
+    if (id >= kFirstCamera && id <= kLastCamera) {
+        ToggleCamera(id - kFirstCamera);
+        return;
+    }
+    switch (id) {
+    case kLoad:
+        LoadMenu()->popup(QCursor::pos());
+        break;
+    case kOpenFile:
+        OnOpenFile();
+        break;
+    case kClose:
+        reject();
+        break;
+    case kMinimise:
+        showMinimized();
+        break;
+    case kStop:
+        Stop();
+        break;
+    case kPlay:
+        OnPlay();
+        break;
+    case kReverse:
+        OnReverse();
+        break;
+    case kFastForward:
+        OnFastForward();
+        break;
+    case kFastReverse:
+        OnFastReverse();
+        break;
+    case kStepForward:
+        OnStepForward();
+        break;
+    case kStepReverse:
+        OnStepReverse();
+        break;
+    case kSaveJpg:
+        OnSaveJpg();
+        break;
+    case kSaveAvi:
+        OnSaveAvi();
+        break;
+    case kCamera17:
+        ToggleCamera(16);
+        break;
+    case kCamera18:
+        ToggleCamera(17);
+        break;
+    case kDisplay1:
+    case kDisplay4:
+    case kDisplay9:
+    case kDisplay16:
+        SetDisplayMode(id - kDisplay1 + 1);
+        break;
+    case kDisplay32:
+        SetDisplayMode(5);
+        break;
+    case kDisplayModeMenu: {
+        QMenu* menu = DisplayModeMenu();
+        menu->popup(QCursor::pos());
+        break;
+    }
+    case kQuadSplit:
+        OnQuadSplit();
+        break;
+    case kCameraGroup:
+        ToggleCameraGroup();
+        break;
+    case kScaleIn:
+        m_pTimelineCtl->OnScaleIn();
+        break;
+    case kScaleOut:
+        m_pTimelineCtl->OnScaleOut();
+        break;
+    case kTimeSearch:
+        m_pTimelineCtl->OnTimeSearch(this, *m_pPrompts);
+        break;
+    case kVolumeButton:
+        m_pVolumeCtl->OnMute();
+        break;
+    case kFitScreen:
+        m_pPlayer->SetFitScreen(Button(kFitScreen)->isChecked());
+        break;
+    default:
+        break;
+    }
+}
+
+QMenu* COrbiscopeDlg::LoadMenu() {
+    if (!m_pLoadMenu) {
+        m_pLoadMenu = new QMenu(this);
+        m_pLoadMenu->setObjectName(QStringLiteral("loadMenu"));
+    }
+    m_pLoadMenu->clear();
+    QAction* open = m_pLoadMenu->addAction(QStringLiteral("&OpenFile"));
+    open->setData(cmd::kOpenFile);
+    connect(open, &QAction::triggered, this, [this] { OnCommand(cmd::kOpenFile); });
+    return m_pLoadMenu;
+}
+
+QMenu* COrbiscopeDlg::DisplayModeMenu() {
+    if (!m_pDisplayMenu) {
+        m_pDisplayMenu = new QMenu(QStringLiteral("Displaymode"), this);
+        m_pDisplayMenu->setObjectName(QStringLiteral("displayModeMenu"));
+        const std::pair<int, const char*> items[] = {{cmd::kDisplay1, "Display   1 Channel"},
+                                                     {cmd::kDisplay4, "Display   4 Channel"},
+                                                     {cmd::kDisplay9, "Display   9 Channel"},
+                                                     {cmd::kDisplay16, "Display 16 Channel"}};
+        for (const auto& [id, text] : items) {
+            QAction* action = m_pDisplayMenu->addAction(QString::fromLatin1(text));
+            action->setData(id);
+            connect(action, &QAction::triggered, this, [this, id = id] { OnCommand(id); });
+        }
+        // The split button stays pressed while its menu is up.
+        connect(m_pDisplayMenu, &QMenu::aboutToHide, this,
+                [this] { Button(cmd::kDisplayModeMenu)->setChecked(false); });
+    }
+    return m_pDisplayMenu;
+}
+
+// --- opening ---
+
+int COrbiscopeDlg::OpenAvrFile() {
+    m_pPlayer->Close();
+
+    std::vector<uint8_t> tail;
+    const HeaderRead read = ReadTail(m_strFilePath, tail);
+    if (read == HeaderRead::OpenFailed) {
+        m_pPrompts->Notice(this, QStringLiteral("Open file failed."));
+        return 0;
+    }
+    const std::pair<int, const char*> gps[] = {{1078, "Bus ID:"}, {1071, "Lat:"}, {1072, "Lon:"},
+                                               {1073, "Speed:"},  {1075, "X:"},   {1076, "Y:"},
+                                               {1077, "Z:"}};
+    for (const auto& [id, caption] : gps)
+        static_cast<QLabel*>(Control(id))->setText(QString::fromLatin1(caption));
+
+    // The archive header is the file's last 512 bytes.
+    std::optional<ArchiveHeader> header;
+    if (read == HeaderRead::Ok && checkArchiveMagic(ByteView(tail.data(), tail.size())))
+        header = parseArchiveHeader(ByteView(tail.data(), tail.size()));
+    if (!header) {
+        m_pPrompts->Notice(this, QStringLiteral("Check file format error."));
+        return 0;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+
+    PresetCameraButtons();
+    const uint32_t mask = header->channelMask;
+    m_tStart = header->startTime;
+    m_tEnd = header->endTime;
+    SetTimelineRange(m_tStart, m_tEnd);
+    for (int c = 0; c < 32; ++c)
+        m_cameraButtons[c]->setEnabled((mask >> c) & 1u);
+    m_pPlayer->SetChannelMask(mask);
+    m_pPlayer->UpdateLayout();
+    m_pPlayer->ClearVideo();
+
+    if (m_pPlayer->LoadArchive(m_strFilePath.toStdString()) == 1) {
+        const CQMParseIndex& reader = m_pPlayer->Reader();
+        m_tStart = std::max(m_tStart, reader.m_nFirstMiniStart);
+        m_tEnd = std::min(m_tEnd, reader.m_nLastMiniEnd);
+        SetTimelineRange(m_tStart, m_tEnd);
+
+        m_pPlayer->RepaintChannel(-1);
+        m_pPlayer->show();
+        SetTimer(kTimerTimeline, kTimelinePeriodMs);
+        SetTimer(kTimerClock, kClockPeriodMs);
+        m_bFileOpen = true;
+        m_bHddOpen = false;
+
+        SetSkinState(kSkinPlaying);
+        EnableControl(cmd::kStop, true);
+        EnableControl(cmd::kPlay, true);
+        m_pTimeline->update();
+        for (int id = cmd::kDisplayModeMenu; id <= cmd::kScaleOut; ++id)
+            EnableControl(id, true);
+        SetStatus(QStringLiteral("Play"));
+        for (int id : {cmd::kFastReverse, cmd::kFastForward, cmd::kStepReverse, cmd::kStepForward,
+                       cmd::kReverse, cmd::kTimeSearch, cmd::kTimeline})
+            EnableControl(id, true);
+        setWindowTitle(QString::fromLatin1(kAppTitle) + QStringLiteral(" - [ ") + m_strFilePath +
+                       QStringLiteral(" ]"));
+    } else {
+        // Stopped even when the open runs inside another command: the
+        // command's busy flag must not leave a refused recording half open.
+        CloseRecording();
+        QApplication::restoreOverrideCursor();
+        m_pPrompts->Notice(
+            this, QStringLiteral("Unknow file format, please check file or download new Player."));
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        qmLog("Unknow file format Err 1");
+    }
+
+    const int remembered = m_pPlayer->m_nDisplayMode;
+    m_pPlayer->ResetChannelsForMode(2);
+    m_pPlayer->m_nDisplayMode = 2;
+    m_pPlayer->UpdateLayout();
+    SyncCameraButtons();
+    if (remembered > 2) m_pPlayer->ResetClock();
+    m_pPlayer->RepaintChannel(-1);
+    QApplication::restoreOverrideCursor();
+
+    // What the user needs to see of a recording however it was opened: its
+    // local range, the information text and the timeline's first window.
+    if (m_bFileOpen) {
+        const CQMParseIndex& reader = m_pPlayer->Reader();
+        m_tLocalStart = int64_t(reader.m_nStartTime) + reader.m_nTimeOffset;
+        m_tLocalEnd = int64_t(reader.m_nEndTime) + reader.m_nTimeOffset;
+        SetInfoText(m_tLocalStart, m_tLocalEnd);
+        m_pTimelineCtl->OnRecordingOpened(m_tStart, m_tEnd, m_tLocalStart, m_tLocalEnd);
+    }
+    return 1;
+}
+
+void COrbiscopeDlg::OnOpenFile() {
+    if (m_bBusy || m_bExporting) return;
+    m_bBusy = true;
+    const QString path = m_pPrompts->OpenFileName(
+        this, QStringLiteral("Archived Quillmere DVR Files (*.avr)|*.avr|All Files (*.*)|*.*|"));
+    if (!path.isEmpty()) {
+        m_strFilePath = path;
+        m_pTimeline->SetPos(0);
+        m_pTimeline->update();
+        OpenAvrFile();
+        qmLog(" _timezone=%ld \n", long(timezone));
+    }
+    m_bBusy = false;
+}
+
+void COrbiscopeDlg::ConnectTimelineAndVolume() {
+    m_pTimelinePlayer = std::make_unique<CMainWindowTimeline>(*this);
+    m_pTimelineCtl = new CTimelineController(*m_pTimelinePlayer, this);
+    m_pTimelineCtl->AttachSlider(m_pTimeline);
+    connect(m_pTimelineCtl, &CTimelineController::endTextsChanged, this,
+            [this](const QString& startText, const QString& endText) {
+                static_cast<QLabel*>(Control(cmd::kStartTimeText))->setText(startText);
+                static_cast<QLabel*>(Control(cmd::kEndTimeText))->setText(endText);
+            });
+
+    if (!m_pMixer) m_pMixer = MakeSystemVolumeControl();
+    m_pVolumeCtl = new CVolumeController(
+        *m_pMixer, [this] { return m_bBusy; }, this);
+    m_pVolumeCtl->Setup(m_pVolume);
+    auto showMute = [this](int image) {
+        Button(cmd::kVolumeButton)
+            ->SetFace(image == CVolumeController::kImageMuted ? ButtonFace::SpeakerMuted
+                                                              : ButtonFace::Speaker);
+    };
+    connect(m_pVolumeCtl, &CVolumeController::muteImageChanged, this, showMute);
+    showMute(m_pVolumeCtl->MuteImage());
+}
+
+void COrbiscopeDlg::SeekSource(uint32_t time, int direction) {
+    CQMParseIndex& reader = m_pPlayer->Reader();
+    if (reader.IsOpen()) reader.SeekByTime(time, direction);
+}
+
+void COrbiscopeDlg::SetTimelineRange(uint32_t start, uint32_t end) {
+    const int64_t length = end >= start ? int64_t(end) - start : 0;
+    m_pTimeline->SetRange(0, length);
+    m_pTimeline->SetPos(0);
+    m_pTimeline->SetPageSize(length / 20);
+}
+
+void COrbiscopeDlg::PresetCameraButtons() {
+    const int mode = m_pPlayer->m_nDisplayMode;
+    const int shown = mode == 1 ? 1 : mode == 2 ? 4 : mode == 3 ? 9 : -1;
+    if (shown < 0) return;
+    for (int c = 0; c < 32; ++c)
+        SetCameraLook(c, c < shown);
+}
+
+void COrbiscopeDlg::SetInfoText(int64_t localStart, int64_t localEnd) {
+    m_pInfo->setText(FormatInfoText(localStart, localEnd));
+}
+
+void COrbiscopeDlg::UpdateClock() {
+    const int64_t offset = m_bFileOpen ? m_pPlayer->Reader().m_nTimeOffset : 0;
+    m_pClock->setText(FormatClockText(int64_t(m_pPlayer->m_nCurTime.load()) + offset));
+}
+
+void COrbiscopeDlg::Stop() {
+    if (m_bBusy || m_bExporting) return;
+    m_bBusy = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    CloseRecording();
+    QApplication::restoreOverrideCursor();
+    m_bBusy = false;
+}
+
+void COrbiscopeDlg::CloseRecording() {
+    KillTimer(kTimerTimeline);
+    KillTimer(kTimerClock);
+    m_pPlayer->Close();
+    EnableControl(cmd::kLoad, true);
+    m_bFileOpen = false;
+    m_bHddOpen = false;
+    EnableControl(cmd::kStop, false);
+    SetStatus(QStringLiteral("Stop"));
+    for (int id : {cmd::kFastReverse, cmd::kFastForward, cmd::kStepReverse, cmd::kStepForward})
+        EnableControl(id, false);
+    m_pPlayer->hide();
+    m_pPlayer->m_nDisplayMode = 2;
+}
+
+// --- window ---
+
+void COrbiscopeDlg::UpdateWindowRegion() {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(3, 3, width() - 3, height() - 3), 8.5, 8.5);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+void COrbiscopeDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    UpdateWindowRegion();
+}
+
+void COrbiscopeDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(rect(), skin::kFrame);
+    const QRectF inner = QRectF(rect()).adjusted(4, 4, -2, -2);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(skin::kPanel);
+    painter.drawRoundedRect(inner, 7, 7);
+    // The panels: video, controls on the right, transport below.
+    painter.setBrush(QColor(44, 44, 48));
+    painter.drawRoundedRect(QRectF(826, 34, 198, 486), 6, 6);
+    painter.drawRoundedRect(QRectF(7, 610, 813, 94), 6, 6);
+    painter.drawRoundedRect(QRectF(826, 610, 198, 94), 6, 6);
+    painter.setPen(QColor(58, 181, 240));
+    QFont title = font();
+    title.setBold(true);
+    painter.setFont(title);
+    painter.drawText(QRectF(832, 8, 120, 22), Qt::AlignVCenter, QString::fromLatin1(kAppTitle));
+}
+
+void COrbiscopeDlg::mousePressEvent(QMouseEvent* event) {
+    // A press on the background moves the window.
+    if (event->button() == Qt::LeftButton) {
+        m_bDragging = true;
+        m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void COrbiscopeDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (m_bDragging && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - m_dragOffset);
+    QDialog::mouseMoveEvent(event);
+}
+
+void COrbiscopeDlg::mouseReleaseEvent(QMouseEvent* event) {
+    m_bDragging = false;
+    QDialog::mouseReleaseEvent(event);
+}
+
+void COrbiscopeDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    if (m_pPlayer && m_pPlayer->isVisible()) m_pPlayer->RepaintChannel(-1);
+}
+
+void COrbiscopeDlg::closeEvent(QCloseEvent* event) {
+    QDialog::closeEvent(event);
 }
 
 } // namespace qm

@@ -1,33 +1,119 @@
 #pragma once
-// The main window. For now it holds what start-up hands it (the recording,
-// display mode and camera map) and asks for the recording to be opened once it
-// is up; the controls, the player and the menus join it later.
+// The main window: a frameless, skinned dialog that owns the player as its
+// video window, opens recordings, shows what was opened, and routes every
+// button, menu command and timer. Controls are found by their command id:
+// each widget's objectName is "ctl" followed by the id ("ctl1051" is Play).
+//
+// Commands that wait for the storage reader keep the window responsive by
+// pumping events, so every command checks and sets the busy flag first.
 
 #include "app/command_line_info.h"
+#include "app/user_prompts.h"
+#include "app/volume_control.h"
 
 #include <QDialog>
+#include <QPoint>
 #include <QString>
-#include <map>
 
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QMenu;
 class QTimer;
+class QComboBox;
 
 namespace qm {
+
+class CQMPlayerEx;
+class CSkinButton;
+class CBitSlider;
+class CTimelineController;
+class CMainWindowTimeline;
+class CVolumeController;
+class CQMSaveAviDlg;
+
+// Command ids of the main window's controls and menus.
+namespace cmd {
+constexpr int kLoad = 1000;
+constexpr int kStop = 1001;
+constexpr int kDisplayModeMenu = 1003;
+constexpr int kQuadSplit = 1004;
+constexpr int kScaleIn = 1005;
+constexpr int kScaleOut = 1006;
+constexpr int kFirstCamera = 1007; // cameras 1 to 32: 1007 to 1038
+constexpr int kLastCamera = 1038;
+constexpr int kTimeline = 1050;
+constexpr int kPlay = 1051;
+constexpr int kVolumeButton = 1052;
+constexpr int kStatusText = 1054;
+constexpr int kFastForward = 1055;
+constexpr int kFastReverse = 1056;
+constexpr int kStepForward = 1057;
+constexpr int kStepReverse = 1058;
+constexpr int kChannelCombo = 1059;
+constexpr int kSaveAvi = 1060;
+constexpr int kSaveJpg = 1061;
+constexpr int kMsgButton = 1066;
+constexpr int kFitScreen = 1068;
+constexpr int kCamera17 = 1069;
+constexpr int kCamera18 = 1070;
+constexpr int kClose = 1080;
+constexpr int kMinimise = 1083;
+constexpr int kInfoText = 1084;
+constexpr int kClockText = 1086;
+constexpr int kTimeSearch = 1088;
+constexpr int kVolumeSlider = 1093;
+constexpr int kReverse = 1096;
+constexpr int kCameraGroup = 1097;
+constexpr int kStartTimeText = 125;
+constexpr int kEndTimeText = 126;
+constexpr int kDisplay1 = 32775;
+constexpr int kDisplay4 = 32776;
+constexpr int kDisplay9 = 32777;
+constexpr int kDisplay16 = 32778;
+constexpr int kDisplay32 = 32783;
+constexpr int kOpenFile = 32784;
+constexpr int kAbout = 16;
+} // namespace cmd
+
+// Reads the last 512 bytes (an archive's header) of a file opened read-only;
+// false when the file cannot be opened or is shorter.
+bool ReadArchiveTail(const QString& path, std::vector<uint8_t>& tail);
 
 class COrbiscopeDlg : public QDialog {
     Q_OBJECT
 public:
-    // Opens the recording given on the command line, shortly after the window is up.
+    static constexpr int kTimerTimeline = 4350;
     static constexpr int kTimerOpenFromCommandLine = 4351;
+    static constexpr int kTimerClock = 4352;
     static constexpr int kOpenFromCommandLineDelayMs = 100;
+    static constexpr int kTimelinePeriodMs = 500;
+    static constexpr int kClockPeriodMs = 100;
+    static constexpr int kWidth = 1030;
+    static constexpr int kHeight = 710;
+    // The longest a command waits by default for the reader to settle after a seek.
+    static constexpr int kSettleLimitMs = 10000;
 
-    explicit COrbiscopeDlg(QWidget* parent = nullptr);
+    // The skin states of the transport buttons.
+    enum SkinState { kSkinPlaying = 1, kSkinFast = 2, kSkinPaused = 3, kSkinReversing = 4 };
+
+    // `prompts` answers message boxes and file dialogs; it must outlive the
+    // window. Without one, real dialogs are used.
+    // `mixer` stands for the speakers' volume and mute; without one the system
+    // mixer is used when there is one.
+    explicit COrbiscopeDlg(IUserPrompts* prompts = nullptr, QWidget* parent = nullptr,
+                           std::unique_ptr<IVolumeControl> mixer = nullptr);
     ~COrbiscopeDlg() override;
 
-    void SetRecordingPath(const QString& path) { m_strAvrFile = path; }
+    void SetRecordingPath(const QString& path) { m_strFilePath = path; }
     void SetMode(int mode) { m_nMode = mode; }
     void SetCamMap(const CamMap& map) { m_nCamMap = map; }
 
-    const QString& RecordingPath() const { return m_strAvrFile; }
+    const QString& RecordingPath() const { return m_strFilePath; }
     int Mode() const { return m_nMode; }
     const CamMap& CamMapEntries() const { return m_nCamMap; }
 
@@ -36,26 +122,162 @@ public:
     void KillTimer(int id);
     bool IsTimerActive(int id) const;
 
+    // Runs a command as its button or menu item would.
+    void OnCommand(int id);
+
+    // Opening and closing (1 accepted, 0 refused).
+    int OpenAvrFile();
+    void OnOpenFile();
+    void Stop();
+
+    // Transport.
+    void OnPlay();
+    void OnReverse();
+    void OnFastForward();
+    void OnFastReverse();
+    void OnStepForward();
+    void OnStepReverse();
+    void OnSaveJpg();
+    // Save as AVI: the button, and the export run the dialog asks for.
+    void OnSaveAvi();
+    void OnSaveAviRun(int channel);
+    CQMSaveAviDlg& SaveAviDialog();
+    bool IsExporting() const { return m_bExporting; }
+
+    // Cameras and splits.
+    void ToggleCamera(int channel);
+    void SetDisplayMode(int mode);
+    void OnQuadSplit();
+    void ToggleSingleView(int channel);
+    void ToggleCameraGroup();
+    void SyncCameraButtons();
+    void ApplyCamMap(int mode);
+
+    // The Load button's menu and the split menu, built for the next popup.
+    QMenu* LoadMenu();
+    QMenu* DisplayModeMenu();
+
+    // Read-outs for tests and the other parts of the window.
+    CQMPlayerEx& Player() { return *m_pPlayer; }
+    CTimelineController& Timeline() { return *m_pTimelineCtl; }
+    CVolumeController& Volume() { return *m_pVolumeCtl; }
+    QWidget* Control(int id) const;
+    CSkinButton* Button(int id) const;
+    CSkinButton* CameraButton(int camera) const { return m_cameraButtons[camera - 1]; }
+    QString StatusText() const;
+    QString InfoText() const;
+    QString ClockText() const;
+    int SkinStateShown() const { return m_nSkinState; }
+    bool IsBusy() const { return m_bBusy; }
+    bool IsFileOpen() const { return m_bFileOpen; }
+    bool IsHddOpen() const { return m_bHddOpen; }
+    int CameraGroup() const { return m_nCamGroup; }
+    uint32_t StartTime() const { return m_tStart; }
+    uint32_t EndTime() const { return m_tEnd; }
+    void SetSettleLimitMs(int ms) { m_nSettleLimitMs = ms; }
+
 signals:
-    // The command line named a recording and the window is ready for it.
+    // The command line named a recording and the window is about to open it.
     void openFromCommandLineRequested(const QString& path);
 
 protected:
     // Runs once, when the window is first shown.
     virtual void OnInitDialog();
     virtual void OnTimer(int id);
-    // Opens m_strAvrFile and applies the mode and camera map.
+    // Timer 4351: opens m_strFilePath and applies the mode and camera map.
     virtual void OpenFromCommandLine();
 
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
-    QString m_strAvrFile;
+private:
+    friend class CMainWindowTimeline;
+
+    void CreateControls();
+    void ConnectTimelineAndVolume();
+    // Seeks the open source (archive or disk) to a time, forward (0) or in reverse (1).
+    void SeekSource(uint32_t time, int direction);
+    CSkinButton* MakeButton(int id, const QString& caption, const QString& tooltip,
+                            const QRect& geometry);
+    QLabel* MakeLabel(int id, const QString& caption, const QRect& geometry);
+    void EnableControl(int id, bool enable);
+    void SetStatus(const QString& text);
+    void SetSkinState(int state);
+    void UpdateWindowRegion();
+    void OnDestroy();
+
+    // Transport helpers.
+    void Pause();
+    // Waits after a re-seek until the reader has made a pass; false when the
+    // wait was cut short by `stop` (which is checked on every pass).
+    template <typename StopWhen> bool Settle(bool pump, int delayMs, StopWhen stop);
+    bool Settle(bool pump, int delayMs);
+    void ReSeek(int direction);
+    // The command's busy state and wait cursor, restored on every path.
+    class BusyScope;
+
+    // Cameras.
+    void SetCameraLook(int channel, bool checked);
+    void ClearVideo();
+    int ChannelOfButton(const QObject* button) const;
+
+    // Opening.
+    void PresetCameraButtons();
+    void SetInfoText(int64_t localStart, int64_t localEnd);
+    void UpdateClock();
+    void SetTimelineRange(uint32_t start, uint32_t end);
+    // Stop's work without its guard.
+    void CloseRecording();
+
+    IUserPrompts* m_pPrompts;
+    std::unique_ptr<IUserPrompts> m_pOwnPrompts;
+
+    QString m_strFilePath;
     int m_nMode = 0;
     CamMap m_nCamMap{};
 
-private:
+    bool m_bFileOpen = false;
+    bool m_bHddOpen = false;
+    bool m_bBusy = false;
+    bool m_bExporting = false;
+    uint32_t m_tStart = 0;
+    uint32_t m_tEnd = 0;
+    int64_t m_tLocalStart = 0;
+    int64_t m_tLocalEnd = 0;
+    int m_nPrevMode = 0;
+    int m_nCamGroup = 0;
+    int m_nSkinState = 0;
+    int m_nSettleLimitMs = kSettleLimitMs;
+
+    CQMPlayerEx* m_pPlayer = nullptr; // child widget, deleted in OnDestroy
+    std::array<CSkinButton*, 32> m_cameraButtons{};
+    CBitSlider* m_pTimeline = nullptr;
+    CBitSlider* m_pVolume = nullptr;
+    QLabel* m_pStatus = nullptr;
+    QLabel* m_pInfo = nullptr;
+    QLabel* m_pClock = nullptr;
+    QComboBox* m_pChannelCombo = nullptr;
+    QMenu* m_pLoadMenu = nullptr;
+    QMenu* m_pDisplayMenu = nullptr;
+    std::map<int, QWidget*> m_controls;
+
+    std::unique_ptr<CMainWindowTimeline> m_pTimelinePlayer;
+    CTimelineController* m_pTimelineCtl = nullptr; // child QObject
+    std::unique_ptr<IVolumeControl> m_pMixer;
+    CVolumeController* m_pVolumeCtl = nullptr; // child QObject
+    CQMSaveAviDlg* m_pSaveAviDlg = nullptr;    // child, made on first use
+
     std::map<int, QTimer*> m_timers;
     bool m_bInitialised = false;
+    bool m_bDestroyed = false;
+    bool m_bDragging = false;
+    QPoint m_dragOffset;
 };
 
 } // namespace qm

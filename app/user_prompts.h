@@ -13,12 +13,27 @@ public:
     virtual ~IUserPrompts() = default;
     // A notice with an OK button only; returns when the user has closed it.
     virtual void Notice(QWidget* parent, const QString& text) = 0;
+    // An open-file dialog; the chosen path, or empty when cancelled. The
+    // filter is in the Windows form "Name|*.ext|Name|*.*|".
+    virtual QString OpenFileName(QWidget*, const QString&) { return {}; }
+    // A save-file dialog proposing `name`, adding `defaultSuffix` when the
+    // user types none and asking before overwriting; empty when cancelled.
+    virtual QString SaveFileName(QWidget*, const QString& /*name*/, const QString& /*filter*/,
+                                 const QString& /*defaultSuffix*/) {
+        return {};
+    }
 };
+
+// "Name|*.ext|Name|*.*|" -> "Name (*.ext);;Name (*.*)", as Qt's dialogs take it.
+QString QtFileFilter(const QString& windowsFilter);
 
 // Real message boxes, titled with the application's title.
 class CMessageBoxPrompts : public IUserPrompts {
 public:
     void Notice(QWidget* parent, const QString& text) override;
+    QString OpenFileName(QWidget* parent, const QString& filter) override;
+    QString SaveFileName(QWidget* parent, const QString& name, const QString& filter,
+                         const QString& defaultSuffix) override;
 };
 
 } // namespace qm

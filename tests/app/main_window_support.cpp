@@ -1,0 +1,66 @@
+// The generator's headers come before Qt's, whose keyword macros (slots,
+// signals, emit) would rewrite plain C++ names in them.
+#include "tools/mkrec/recording_generator.h"
+#include "tools/mkrec/recording_plan.h"
+#include "tools/mkrec/video_encoder.h"
+
+#include "main_window_support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include <unistd.h>
+
+namespace qm::testing_support {
+
+namespace {
+
+Recordings Make() {
+    mkrec::quietCodecLog();
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("qm_main_window_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    Recordings r;
+    r.eightCameras = (dir / "eight.avr").string();
+    r.headerOnly = (dir / "header-only.avr").string();
+    r.noMagic = (dir / "no-magic.avr").string();
+    r.missing = (dir / "missing.avr").string();
+
+    mkrec::RecordingPlan plan;
+    plan.channels = {0, 1, 2, 3, 4, 5, 6, 7};
+    plan.durationSeconds = 6;
+    plan.fps = 8;
+    plan.gop = 4;
+    plan.defaultSize = {176, 144};
+    plan.blockSize = 65536;
+    plan.quality = 30;
+    mkrec::writeArchive(plan, r.eightCameras);
+
+    std::ifstream in(r.eightCameras, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::ofstream(r.headerOnly, std::ios::binary).write(bytes.data() + bytes.size() - 512, 512);
+    const std::vector<char> zeros(1024, 0);
+    std::ofstream(r.noMagic, std::ios::binary).write(zeros.data(), std::streamsize(zeros.size()));
+    return r;
+}
+
+} // namespace
+
+const Recordings& TestRecordings() {
+    // The folder goes with the recordings when the process ends.
+    struct Owner {
+        Recordings r = Make();
+        ~Owner() {
+            std::error_code ignored;
+            std::filesystem::remove_all(std::filesystem::path(r.eightCameras).parent_path(),
+                                        ignored);
+        }
+    };
+    static const Owner owner;
+    return owner.r;
+}
+
+} // namespace qm::testing_support

@@ -1,0 +1,62 @@
+#pragma once
+// Shared by the main-window tests: generated recordings and prompts that
+// answer the window's questions instead of a user.
+
+#include "app/orbiscope_dlg.h"
+#include "app/user_prompts.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace qm::testing_support {
+
+class ScriptedPrompts : public IUserPrompts {
+public:
+    void Notice(QWidget*, const QString& text) override { notices << text; }
+    QString OpenFileName(QWidget*, const QString& filter) override {
+        openFilters << filter;
+        return openAnswer;
+    }
+    QString SaveFileName(QWidget*, const QString& name, const QString& filter,
+                         const QString& suffix) override {
+        proposedNames << name;
+        saveFilters << filter;
+        saveSuffixes << suffix;
+        return saveAnswer;
+    }
+
+    QStringList notices;
+    QStringList openFilters;
+    QString openAnswer;
+    QStringList proposedNames;
+    QStringList saveFilters;
+    QStringList saveSuffixes;
+    QString saveAnswer;
+};
+
+// Recordings written once per test process into a temporary folder.
+struct Recordings {
+    std::string eightCameras; // cameras 1-8, 176 x 144, 8 fps, 6 s
+    std::string headerOnly;   // the last 512 bytes of it: a header whose tables are missing
+    std::string noMagic;      // 1024 zero bytes
+    std::string missing;      // a path that does not exist
+};
+const Recordings& TestRecordings();
+
+// Pumps events until done() holds or the time is up.
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+} // namespace qm::testing_support

@@ -1,0 +1,422 @@
+// The main window driven offscreen: opening, the messages of failed opens,
+// the transport commands with their status texts and skin states, and the
+// snapshot command.
+
+#include "app/bit_slider.h"
+#include "app/orbiscope_dlg.h"
+#include "app/recording_texts.h"
+#include "app/skin.h"
+#include "app/timeline_controller.h"
+#include "main_window_support.h"
+#include "player/player_ex.h"
+
+#include "export/save_avi_dlg.h"
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace qm {
+namespace {
+
+using testing_support::PumpUntil;
+using testing_support::ScriptedPrompts;
+using testing_support::TestRecordings;
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override { m_dlg = std::make_unique<COrbiscopeDlg>(&m_prompts); }
+    void TearDown() override { m_dlg.reset(); }
+
+    // Opens through the Load menu's "&OpenFile" and the file dialog.
+    void OpenThroughDialog(const std::string& path) {
+        m_prompts.openAnswer = QString::fromStdString(path);
+        m_dlg->OnCommand(cmd::kOpenFile);
+    }
+    void OpenEight() {
+        OpenThroughDialog(TestRecordings().eightCameras);
+        ASSERT_TRUE(m_dlg->IsFileOpen());
+        // Playing: the clock advances once the first frames are shown.
+        ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().m_nCurTime.load() != 0; }, 10000));
+    }
+
+    ScriptedPrompts m_prompts;
+    std::unique_ptr<COrbiscopeDlg> m_dlg;
+};
+
+TEST_F(MainWindow, StartsEmptyWithTheTransportDisabled) {
+    EXPECT_EQ(m_dlg->size(), QSize(1030, 710));
+    EXPECT_TRUE(m_dlg->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
+    EXPECT_EQ(m_dlg->StatusText(), "Stop");
+    for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kFastReverse,
+                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn})
+        EXPECT_FALSE(m_dlg->Control(id)->isEnabled()) << id;
+    for (int id : {cmd::kLoad, cmd::kSaveAvi, cmd::kSaveJpg, cmd::kCameraGroup})
+        EXPECT_TRUE(m_dlg->Control(id)->isEnabled()) << id;
+    EXPECT_EQ(m_dlg->findChild<QWidget*>("ctl1051"), m_dlg->Control(cmd::kPlay));
+    EXPECT_EQ(m_dlg->Control(cmd::kClose)->toolTip(), "Close QMPlayer HD");
+    EXPECT_TRUE(m_dlg->Button(cmd::kFitScreen)->isChecked());
+    EXPECT_FALSE(m_dlg->Player().isVisible());
+
+    QMenu* load = m_dlg->LoadMenu();
+    ASSERT_EQ(load->actions().size(), 1);
+    EXPECT_EQ(load->actions()[0]->text(), "&OpenFile");
+
+    // Nothing open: Play asks for a recording, the snapshot too.
+    m_dlg->OnPlay();
+    m_dlg->OnSaveJpg();
+    EXPECT_EQ(m_prompts.notices,
+              QStringList({"Please open a AVR file first.", "Please open a ARY file first."}));
+}
+
+TEST_F(MainWindow, CommandLineOpenAppliesTheModeAndTheCameraMap) {
+    const QString path = QString::fromStdString(TestRecordings().eightCameras);
+    m_dlg->SetRecordingPath(path);
+    m_dlg->SetMode(4);
+    m_dlg->SetCamMap(CamMap{5, 6, 7});
+    m_dlg->show();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->IsFileOpen(); }, 5000));
+    EXPECT_TRUE(m_prompts.notices.isEmpty());
+    EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD - [ " + path + " ]");
+    EXPECT_EQ(m_dlg->StatusText(), "Play");
+    EXPECT_EQ(m_dlg->Player().m_nDisplayMode.load(), 4);
+    const auto& sixteen = m_dlg->Player().Lists().sixteen;
+    EXPECT_EQ(sixteen[0], 4);
+    EXPECT_EQ(sixteen[1], 5);
+    EXPECT_EQ(sixteen[2], 6);
+    for (size_t j = 3; j < sixteen.size(); ++j)
+        EXPECT_EQ(sixteen[j], -1) << j;
+    for (int camera = 1; camera <= 32; ++camera) {
+        const bool on = camera >= 5 && camera <= 7;
+        EXPECT_EQ(m_dlg->CameraButton(camera)->isChecked(), on) << camera;
+        EXPECT_EQ(m_dlg->CameraButton(camera)->TextColor(),
+                  on ? skin::kCameraOn : skin::kCameraOff);
+        EXPECT_EQ(m_dlg->CameraButton(camera)->isEnabled(), camera <= 8) << camera;
+    }
+    EXPECT_TRUE(m_dlg->InfoText().startsWith("Model: H264\nStart:\n    Date:"));
+    EXPECT_TRUE(m_dlg->IsTimerActive(COrbiscopeDlg::kTimerClock));
+    EXPECT_TRUE(m_dlg->IsTimerActive(COrbiscopeDlg::kTimerTimeline));
+    EXPECT_TRUE(m_dlg->Player().isVisible());
+    for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kFastReverse,
+                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn, cmd::kQuadSplit})
+        EXPECT_TRUE(m_dlg->Control(id)->isEnabled()) << id;
+    // The timeline runs over the recording's frames.
+    EXPECT_EQ(m_dlg->EndTime() - m_dlg->StartTime(), 5u);
+
+    m_dlg->Stop();
+    EXPECT_EQ(m_dlg->StatusText(), "Stop");
+    EXPECT_FALSE(m_dlg->IsFileOpen());
+    EXPECT_FALSE(m_dlg->Player().isVisible());
+    EXPECT_FALSE(m_dlg->IsTimerActive(COrbiscopeDlg::kTimerClock));
+    EXPECT_FALSE(m_dlg->Control(cmd::kFastForward)->isEnabled());
+}
+
+TEST_F(MainWindow, FailedOpensSayWhyAndLeaveNothingOpen) {
+    m_dlg->show();
+    OpenThroughDialog(TestRecordings().missing);
+    OpenThroughDialog(TestRecordings().noMagic);
+    OpenThroughDialog(TestRecordings().headerOnly);
+    EXPECT_EQ(m_prompts.notices,
+              QStringList({"Open file failed.", "Check file format error.",
+                           "Unknow file format, please check file or download new Player."}));
+    EXPECT_EQ(m_prompts.openFilters.value(0),
+              "Archived Quillmere DVR Files (*.avr)|*.avr|All Files (*.*)|*.*|");
+    EXPECT_FALSE(m_dlg->IsFileOpen());
+    EXPECT_FALSE(m_dlg->IsBusy());
+    EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
+    EXPECT_EQ(m_dlg->StatusText(), "Stop");
+
+    // A refused path given for Play is forgotten.
+    m_prompts.notices.clear();
+    m_dlg->SetRecordingPath(QString::fromStdString(TestRecordings().noMagic));
+    m_dlg->OnPlay();
+    EXPECT_EQ(m_prompts.notices, QStringList({"Check file format error.", "Open file error."}));
+    EXPECT_TRUE(m_dlg->RecordingPath().isEmpty());
+}
+
+TEST_F(MainWindow, PlayPausesAndResumesAndFastForwardDoublesUpTo64) {
+    OpenEight();
+    m_dlg->OnPlay();
+    EXPECT_EQ(m_dlg->StatusText(), "Pause");
+    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePaused);
+    EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinPaused);
+    EXPECT_EQ(m_dlg->Button(cmd::kFastForward)->toolTip(), "Step Forward");
+
+    m_dlg->OnPlay();
+    EXPECT_EQ(m_dlg->StatusText(), "Play");
+    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 0);
+    EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinPlaying);
+    EXPECT_EQ(m_dlg->Button(cmd::kPlay)->toolTip(), "Pause");
+
+    for (int speed = 2; speed <= 64; speed *= 2) {
+        m_dlg->OnFastForward();
+        EXPECT_EQ(m_dlg->StatusText(), QString::asprintf("Fast Forward %dX", speed));
+        EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), speed);
+    }
+    m_dlg->OnFastForward();
+    EXPECT_EQ(m_dlg->StatusText(), "Fast Forward 64X");
+    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 64);
+    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStateFast);
+    EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinFast);
+    EXPECT_FALSE(m_dlg->IsBusy());
+}
+
+TEST_F(MainWindow, FastButtonsStepWhilePausedAndReverseTogglesPause) {
+    OpenEight();
+    m_dlg->OnPlay(); // pause
+    m_dlg->OnFastForward();
+    EXPECT_EQ(m_dlg->StatusText(), "Step Forword");
+    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 1);
+    // The player shows one frame and pauses by itself.
+    EXPECT_TRUE(
+        PumpUntil([&] { return m_dlg->Player().m_nPlayState.load() == kPlayStatePaused; }, 5000));
+
+    m_dlg->OnFastReverse();
+    EXPECT_EQ(m_dlg->StatusText(), "Step Reverse");
+    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 1);
+
+    m_dlg->OnReverse();
+    EXPECT_EQ(m_dlg->StatusText(), "Reverse Play");
+    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinReversing);
+    m_dlg->OnReverse();
+    EXPECT_EQ(m_dlg->StatusText(), "Pause");
+    EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinPaused);
+}
+
+TEST_F(MainWindow, FastForwardWhileReversingTurnsForwardAtTwice) {
+    OpenEight();
+    m_dlg->OnReverse();
+    for (int i = 0; i < 4; ++i)
+        m_dlg->OnFastReverse();
+    EXPECT_EQ(m_dlg->StatusText(), "Fast Reverse 16X");
+    m_dlg->OnFastForward();
+    EXPECT_EQ(m_dlg->StatusText(), "Fast Forward 2X");
+    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 0);
+    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 2);
+}
+
+TEST_F(MainWindow, APressWhileACommandSettlesIsIgnored) {
+    OpenEight();
+    // Reverse re-seeks and settles while dispatching events: the Play press
+    // queued meanwhile finds the window busy.
+    bool ran = false;
+    QTimer::singleShot(0, m_dlg.get(), [&] {
+        ran = true;
+        m_dlg->OnPlay();
+    });
+    m_dlg->OnReverse();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(m_dlg->StatusText(), "Reverse Play");
+    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 1);
+    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_FALSE(m_dlg->IsBusy());
+}
+
+TEST_F(MainWindow, SettlingGivesUpWhenTheReaderNeverCompletesAPass) {
+    OpenEight();
+    // A reader that makes no more passes: the command ends after the limit,
+    // with the window no longer busy.
+    m_dlg->Player().Close();
+    m_dlg->SetSettleLimitMs(300);
+    m_dlg->OnReverse();
+    EXPECT_EQ(m_dlg->StatusText(), "Reverse Play");
+    EXPECT_FALSE(m_dlg->IsBusy());
+}
+
+TEST_F(MainWindow, SnapshotNeedsAPausedPictureAndProposesTheCameraName) {
+    QTemporaryDir dir;
+    OpenEight();
+    m_dlg->OnSaveJpg();
+    EXPECT_EQ(m_prompts.notices, QStringList({"Please pause video first."}));
+    EXPECT_TRUE(m_prompts.proposedNames.isEmpty());
+
+    m_dlg->ToggleSingleView(4);
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().DrawCount() > 0; }, 5000));
+    m_dlg->OnPlay(); // pause
+    m_prompts.saveAnswer = dir.filePath("still.PNG");
+    m_dlg->OnSaveJpg();
+    EXPECT_EQ(m_prompts.proposedNames, QStringList({"CH05.jpg"}));
+    EXPECT_EQ(m_prompts.saveSuffixes, QStringList({"jpg"}));
+    EXPECT_EQ(m_prompts.saveFilters.value(0),
+              "JPG(*.jpg)|*.jpg|BMP(*.bmp)|*.bmp|PNG(*.png)|*.png|All Files (*.*)|*.*||");
+    QImage still(m_prompts.saveAnswer, "PNG");
+    EXPECT_EQ(still.size(), m_dlg->Player().size());
+
+    m_dlg->ToggleSingleView(4); // back to the 2 x 2 split: no name proposed
+    m_dlg->OnSaveJpg();
+    EXPECT_EQ(m_prompts.proposedNames.value(1), "");
+}
+
+TEST_F(MainWindow, TimelineShowsTheRecordingAndAReleaseSeeksAndPlays) {
+    OpenEight();
+    CTimelineController& timeline = m_dlg->Timeline();
+    // Six seconds: the whole recording at once.
+    EXPECT_EQ(timeline.ViewStart(), m_dlg->StartTime());
+    EXPECT_EQ(timeline.ViewEnd(), m_dlg->EndTime());
+    auto* slider = static_cast<CBitSlider*>(m_dlg->Control(cmd::kTimeline));
+    EXPECT_EQ(slider->GetRangeMin(), m_dlg->StartTime());
+    EXPECT_EQ(slider->GetRangeMax(), m_dlg->EndTime());
+    EXPECT_FALSE(timeline.StartText().isEmpty());
+    EXPECT_EQ(static_cast<QLabel*>(m_dlg->Control(cmd::kStartTimeText))->text(),
+              timeline.StartText());
+    EXPECT_EQ(static_cast<QLabel*>(m_dlg->Control(cmd::kEndTimeText))->text(), timeline.EndText());
+
+    m_dlg->OnPlay(); // pause
+    ASSERT_EQ(m_dlg->StatusText(), "Pause");
+    timeline.OnSliderRelease(m_dlg->StartTime() + 1);
+    EXPECT_EQ(m_dlg->StatusText(), "Play");
+    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinPlaying);
+    EXPECT_FALSE(m_dlg->IsBusy());
+    // The frames after the seek come from the second picked.
+    EXPECT_TRUE(PumpUntil(
+        [&] { return m_dlg->Player().m_nCurTime.load() >= m_dlg->StartTime() + 1; }, 5000));
+}
+
+// A mixer the test controls.
+class FakeMixer : public IVolumeControl {
+public:
+    bool IsAvailable() const override { return true; }
+    bool GetRange(int64_t& min, int64_t& max) const override {
+        min = 0;
+        max = 100;
+        return true;
+    }
+    std::optional<int64_t> GetVolume() const override { return volume; }
+    bool SetVolume(int64_t v) override {
+        volume = v;
+        return true;
+    }
+    std::optional<bool> GetPlaybackSwitch() const override { return on; }
+    bool SetPlaybackSwitch(bool v) override {
+        on = v;
+        return true;
+    }
+    int64_t volume = 40;
+    bool on = true;
+};
+
+TEST(MainWindowVolume, SliderShowsTheMixerAndVolMutes) {
+    ScriptedPrompts prompts;
+    auto owned = std::make_unique<FakeMixer>();
+    FakeMixer* mixer = owned.get();
+    COrbiscopeDlg dlg(&prompts, nullptr, std::move(owned));
+    auto* slider = static_cast<CBitSlider*>(dlg.Control(cmd::kVolumeSlider));
+    EXPECT_EQ(slider->GetRangeMax(), 100);
+    EXPECT_EQ(slider->GetPos(), 40);
+    EXPECT_EQ(dlg.Button(cmd::kVolumeButton)->Face(), ButtonFace::Speaker);
+    dlg.OnCommand(cmd::kVolumeButton);
+    EXPECT_FALSE(mixer->on);
+    EXPECT_EQ(dlg.Button(cmd::kVolumeButton)->Face(), ButtonFace::SpeakerMuted);
+    dlg.OnCommand(cmd::kVolumeButton);
+    EXPECT_TRUE(mixer->on);
+    EXPECT_EQ(dlg.Button(cmd::kVolumeButton)->Face(), ButtonFace::Speaker);
+}
+
+TEST_F(MainWindow, SaveAsAviExportsTheChosenCameraAndResumes) {
+    QTemporaryDir dir;
+    OpenEight();
+    m_prompts.saveAnswer = dir.filePath("out.avi");
+    bool started = false;
+    QTimer::singleShot(100, m_dlg.get(), [&] {
+        auto* save = m_dlg->findChild<CQMSaveAviDlg*>();
+        ASSERT_NE(save, nullptr);
+        EXPECT_TRUE(m_dlg->IsExporting());
+        EXPECT_EQ(save->size(), QSize(400, 200)); // an archive: no time pickers
+        EXPECT_FALSE(save->StartPicker()->isVisibleTo(save));
+        ASSERT_EQ(save->ChannelList()->count(), 8);
+        save->ChannelList()->setCurrentIndex(2);
+        save->AudioOff()->setChecked(true);
+        started = true;
+        save->OnStart();
+    });
+    m_dlg->OnSaveAvi();
+    EXPECT_TRUE(started);
+    EXPECT_EQ(m_prompts.notices, QStringList({"Save as AVI success."}));
+    EXPECT_EQ(m_prompts.proposedNames, QStringList({"CH03.avi"}));
+    EXPECT_EQ(m_prompts.saveFilters.value(0), "Avi Files (*.avi)|*.avi|All Files (*.*)|*.*||");
+    EXPECT_GT(QFileInfo(m_prompts.saveAnswer).size(), 4096);
+    EXPECT_FALSE(m_dlg->IsExporting());
+    EXPECT_FALSE(m_dlg->IsBusy());
+    EXPECT_EQ(m_dlg->StatusText(), "Play"); // playing again after the dialog
+}
+
+TEST(SaveAviDialog, DiskRangeIsValidatedInOrder) {
+    QStringList notices;
+    CQMSaveAviDlg dlg([&](QWidget*, const QString& text) { notices << text; });
+    QSignalSpy requested(&dlg, &CQMSaveAviDlg::saveAviRequested);
+    dlg.channelMask = 5;
+    dlg.wholeRecording = 0;
+    dlg.rangeFirst = 1700000000;
+    dlg.rangeLast = 1700000000 + 7200;
+    dlg.OnInitDialog();
+    ASSERT_EQ(dlg.ChannelList()->count(), 2);
+    EXPECT_EQ(dlg.ChannelList()->itemText(0), "1");
+    EXPECT_EQ(dlg.ChannelList()->itemText(1), "3");
+    EXPECT_TRUE(dlg.StartPicker()->isVisibleTo(&dlg));
+    EXPECT_EQ(dlg.StartPicker()->displayFormat(), "yyyy/MM/dd HH:mm:ss");
+    EXPECT_TRUE(dlg.AudioOn()->isChecked());
+
+    auto pick = [&](int64_t start, int64_t end) {
+        dlg.StartPicker()->setDateTime(QDateTime::fromSecsSinceEpoch(start));
+        dlg.EndPicker()->setDateTime(QDateTime::fromSecsSinceEpoch(end));
+        dlg.OnStart();
+    };
+    const int64_t first = dlg.rangeFirst;
+    pick(first - 1, first - 5); // both wrong: the start is named first
+    pick(first, dlg.rangeLast + 1);
+    pick(first + 10, first + 10);
+    pick(first, first + 3601);
+    EXPECT_EQ(notices, QStringList({"Invalid start time", "Invalid end time",
+                                    "Start time must bigger then end time.",
+                                    "Maximum duration is 60 minutes."}));
+    EXPECT_EQ(requested.count(), 0);
+
+    dlg.ChannelList()->setCurrentIndex(1);
+    pick(first, first + 3600); // exactly an hour is accepted
+    ASSERT_EQ(requested.count(), 1);
+    EXPECT_EQ(requested[0][0].toInt(), 2);
+    EXPECT_EQ(dlg.exportChannel, 2);
+    EXPECT_EQ(dlg.chosenEnd - dlg.chosenStart, 3600);
+    EXPECT_EQ(dlg.withAudio, 1);
+    EXPECT_EQ(notices.size(), 4);
+}
+
+TEST(RecordingTexts, BrokenDownInLocalTime) {
+    const char* saved = std::getenv("TZ");
+    const std::string old = saved ? saved : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(FormatClockText(1700000000), "\t2023-11-14 22:13:20");
+    EXPECT_EQ(FormatInfoText(1700000000, 1700003600),
+              "Model: H264\nStart:\n    Date:2023-11-14\n    Time:22:13:20\nCurrent:\n\nEnd:\n"
+              "    Date:2023-11-14\n    Time:23:13:20");
+    // A time that cannot be broken down: 0 for the date, -1 for the time.
+    EXPECT_EQ(FormatClockText(-5), "\t0-00-00 -1:-1:-1");
+    EXPECT_EQ(ProposedSnapshotName(1, 0), "CH01.jpg");
+    EXPECT_EQ(ProposedSnapshotName(1, 31), "CH32.jpg");
+    EXPECT_EQ(ProposedSnapshotName(2, 4), "");
+    if (saved)
+        setenv("TZ", old.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+} // namespace
+} // namespace qm
