@@ -43,6 +43,8 @@ CQMParseIndex::~CQMParseIndex() {
     StopThreads();
     if (m_fdArchive >= 0) ::close(m_fdArchive);
     m_fdArchive = -1;
+    m_pBlockReader.reset();
+    m_pDisk.reset();
     EmptyBuffers(true);
     FreeBlockLists();
     qmLog("CQMParseIndex::~CQMParseIndex End\n");
@@ -50,6 +52,9 @@ CQMParseIndex::~CQMParseIndex() {
 
 void CQMParseIndex::ResetPerOpenState() {
     m_nByteOrder = kByteOrderLittle;
+    m_nCodec = kCodecH264;
+    m_nTimeOffset = 0;
+    m_strOpenError.clear();
     for (auto& s : m_nListState)
         s = 0;
     m_nDirection = 0;
@@ -85,6 +90,8 @@ int CQMParseIndex::OpenFile(const std::string& path) {
 }
 
 size_t CQMParseIndex::BlockCount(int group) const {
+    if (group < 0 || group >= kMaxGroups) return 0;
+    if (IsDisk()) return m_diskLists[group].size();
     const auto& list = m_blockLists[group];
     return list.size() >= 2 ? list.size() - 2 : 0;
 }
@@ -305,7 +312,9 @@ bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int buffer
     buffer.dataLength = L;
     m_llReadPosition = n * B;
 
-    BuildFrameLists(entry, buffer, keyFramesOnly);
+    BuildFrameLists(ByteView(entry.iTable.data(), entry.iTable.size()), entry.iCount,
+                    ByteView(entry.pTable.data(), entry.pTable.size()), entry.pCount, buffer,
+                    keyFramesOnly);
     // A block need not hold every channel (a camera without signal, a long run
     // spread over two blocks): the buffer is released on the channels that
     // really are in it, so its mask follows the block loaded.
@@ -319,15 +328,14 @@ bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int buffer
     return true;
 }
 
-void CQMParseIndex::BuildFrameLists(const BlockEntry& entry, BlockBuffer& buffer,
-                                    bool keyFramesOnly) {
+void CQMParseIndex::BuildFrameLists(ByteView iTable, uint32_t iCount, ByteView pTable,
+                                    uint32_t pCount, BlockBuffer& buffer, bool keyFramesOnly) {
     const uint8_t order = uint8_t(m_nByteOrder);
     for (int c = 0; c < kMaxChannels; ++c) {
         buffer.iList[c].clear();
         buffer.pList[c].clear();
     }
-    ByteView iTable(entry.iTable.data(), entry.iTable.size());
-    for (uint32_t i = 0; i < entry.iCount; ++i) {
+    for (uint32_t i = 0; i < iCount; ++i) {
         auto rec = iFrameInfoAt(iTable, i, order);
         if (!rec) break;
         auto offset = frameOffsetInData(rec->offsetUnits, buffer.dataLength);
@@ -336,8 +344,7 @@ void CQMParseIndex::BuildFrameLists(const BlockEntry& entry, BlockBuffer& buffer
         auto& list = buffer.iList[rec->channel];
         list.push_back({uint32_t(*offset), rec->timeOffset, uint32_t(list.size())});
     }
-    ByteView pTable(entry.pTable.data(), entry.pTable.size());
-    for (uint32_t i = 0; i < entry.pCount; ++i) {
+    for (uint32_t i = 0; i < pCount; ++i) {
         auto rec = pFrameInfoAt(pTable, i, order);
         if (!rec) break;
         auto offset = frameOffsetInData(rec->offsetUnits, buffer.dataLength);
@@ -374,6 +381,8 @@ void CQMParseIndex::EmptyBuffers(bool freeData) {
 void CQMParseIndex::FreeBlockLists() {
     for (auto& list : m_blockLists)
         list.clear();
+    for (auto& list : m_diskLists)
+        list.clear();
     for (auto& cursor : m_blockCursor)
         cursor = -1;
 }
@@ -384,7 +393,12 @@ void CQMParseIndex::StartThreads() {
     m_pPrepareThread->Start(kPriorityHighest);
     if (!m_pWatchThread) {
         m_bWatchRunning = true;
-        m_pWatchThread = std::make_unique<ReaderThread>([this] { WatchThreadProc(); });
+        m_pWatchThread = std::make_unique<ReaderThread>([this] {
+            if (IsDisk())
+                WatchHDDThread();
+            else
+                WatchThreadProc();
+        });
         m_pWatchThread->Start(kPriorityAboveNormal);
     }
 }
@@ -405,6 +419,9 @@ int CQMParseIndex::CloseFile() {
     StopThreads();
     if (m_fdArchive >= 0) ::close(m_fdArchive);
     m_fdArchive = -1;
+    // Waits for a read that was given up, before the device goes.
+    m_pBlockReader.reset();
+    m_pDisk.reset();
     m_bOpen = false;
     m_llTotalSize = 0;
     m_llReadPosition = 0;

@@ -10,7 +10,9 @@
 // state 0 and read by a getter only in state 2; the state word hands it over.
 
 #include "platform/event.h"
+#include "platform/raw_device.h"
 #include "platform/thread_base.h"
+#include "platform/timed_read.h"
 #include "storage/formats.h"
 #include "storage/frame_record.h"
 
@@ -80,6 +82,11 @@ struct BlockEntry {
     bool IsSentinel() const { return blockNumber == kSentinelBlock; }
 };
 
+// Time limits of a whole-block read from a disk: the prefetch thread can wait
+// longer than a seek, which the user is waiting for.
+constexpr int64_t kDiskPrefetchReadTimeoutMs = 10000;
+constexpr int64_t kDiskSeekReadTimeoutMs = 5000;
+
 struct BlockBuffer {
     uint64_t filePosition = 0;
     std::vector<uint8_t> data; // capacity only grows
@@ -124,7 +131,16 @@ public:
     int bReadInit();
     int CloseFile();
 
+    // A DVR disk: drive n (the n-th whole disk of the computer), a block device
+    // or disk image by path, or a device already opened (tests hand in devices
+    // that fail on purpose). 1 on success, 0 with OpenError() set.
+    int OpenDisk(int drive);
+    int OpenDiskPath(const std::string& path);
+    int OpenDiskDevice(std::shared_ptr<IRawDevice> device, const std::string& name);
+
+    // On a disk, SeekByTime runs SeekHDDByTime.
     int SeekByTime(uint32_t time, int direction);
+    int SeekHDDByTime(uint32_t time, int direction);
     void ClearChannelLists(int channel, int k);
 
     int GetNextFrame(FrameRecord* video, int keyFramesOnly, FrameRecord* audio, int wantAudio,
@@ -140,12 +156,30 @@ public:
     bool WaitForPreparedSlots(int64_t stallMs = 5000);
 
     bool IsOpen() const { return m_bOpen.load(); }
+    bool IsDisk() const { return m_pDisk != nullptr; }
+    // Why the last open failed, in a few words for a message; empty after success.
+    const std::string& OpenError() const { return m_strOpenError; }
     const std::string& Path() const { return m_strPath; }
     uint64_t ArchiveLength() const { return m_llArchiveLength; }
     int GroupCount() const { return m_nGroups; }
     // Blocks in the group's list, sentinels not counted.
     size_t BlockCount(int group) const;
     const std::vector<BlockEntry>& BlockList(int group) const { return m_blockLists[group]; }
+
+    // The open disk, for readers of their own (the export): its device, its
+    // information sector, and each group's blocks in recording order, every
+    // entry's sequence field holding the block's slot number.
+    std::shared_ptr<IRawDevice> DiskDevice() const { return m_pDisk; }
+    const DiskInfo& DiskInformation() const { return m_diskInfo; }
+    const std::array<uint8_t, kDiskInfoSize>& DiskInfoBytes() const { return m_diskInfoBytes; }
+    uint64_t DiskInfoPosition() const { return m_llDiskInfoOffset; }
+    const std::vector<MiniHeader>& DiskBlockList(int group) const { return m_diskLists[group]; }
+    // Time limits of the disk's block reads (the prefetch's and a seek's);
+    // tests shorten them.
+    void SetDiskReadTimeouts(int64_t prefetchMs, int64_t seekMs) {
+        m_llPrefetchTimeoutMs = prefetchMs;
+        m_llSeekTimeoutMs = seekMs;
+    }
     // The frame header index of the last delivered video frame (not in the record).
     uint32_t LastDeliveredIndex() const { return m_nLastIndex.load(); }
     int FrameStateOf(int channel) const { return m_channels[channel].frameState.load(); }
@@ -179,15 +213,52 @@ private:
     bool LoadArchiveBlock(int fd, const BlockEntry& entry, int bufferIndex, bool keyFramesOnly,
                           bool initialAllocation);
     void LogBlockLoad(const BlockEntry& entry, const char* how) const;
-    void BuildFrameLists(const BlockEntry& entry, BlockBuffer& buffer, bool keyFramesOnly);
+    void BuildFrameLists(ByteView iTable, uint32_t iCount, ByteView pTable, uint32_t pCount,
+                         BlockBuffer& buffer, bool keyFramesOnly);
     void EmptyBuffers(bool freeData);
     void FreeBlockLists();
     void StartThreads();
     void StopThreads();
 
+    // Walking a group's block list. Index 0 and the last index stand for the
+    // list's head and tail, as the archive's sentinels do; a disk's list has
+    // its blocks at 1..n.
+    int ListLength(int group) const;
+    // The index of the next block to load into buffer b in the play
+    // direction, or -1 (passing over the ends, marking the group finished).
+    int StepForward(int group, int b, int other);
+    int StepReverse(int group, int b, int other);
+    void MarkGroupFinished(int b, int other, uint64_t readPosition);
+    void ReleaseWaitingChannels();
+    // A seek's walk from the list's start in `direction` to the first block
+    // `contains` accepts; its index or -1. The cursor is left past it.
+    int SeekWalk(int group, int direction, const std::function<bool(int)>& contains);
+    // Empties every buffer for a seek and sets the new direction.
+    void ResetBuffersForSeek(int direction);
+    // Places the group's channels at their first key frame at or after `time`
+    // in the group's first buffer. A disk seek cannot place a channel with
+    // fewer than two key frames in the block.
+    void PlaceChannels(int group, uint32_t time, bool disk);
+    void FinishSeek();
+
     void WatchThreadProc();
-    void WatchForward(int fd, int group, int k, int b, int other);
-    void WatchReverse(int fd, int group, int k, int b, int other);
+
+    int OpenDiskInternal();
+    bool ReadDiskInfo();
+    bool LoadDiskIndex();
+    // After a seek could not read its block: the group's channels start the
+    // next block loaded from its first frame in the play direction.
+    void StartGroupWithNextBlock(int group, int direction);
+    void WatchHDDThread();
+    // Reads the block at disk list index v into buffer b (empty, so no other
+    // thread looks at it). False when the read failed or timed out or the
+    // block is damaged: the buffer then holds no block.
+    bool ReadDiskBlock(int v, int b, int64_t timeoutMs, BlockHeader& header,
+                       BlockGeometry& geometry);
+    // Lists the frames of the block just read and hands the buffer out (under
+    // the buffer lock).
+    void PublishDiskBlock(int v, int b, const BlockHeader& header, const BlockGeometry& geometry,
+                          bool keyFramesOnly, const char* how);
 
     int bPrepareFirstFrame(int group);
     void PrepareThreadProc();
@@ -214,12 +285,23 @@ private:
     bool RecordingFinished() const;
 
     std::string m_strPath;
+    std::string m_strOpenError;
     int m_fdArchive = -1; // the member stream kept open while the recording is open
     uint64_t m_llArchiveLength = 0;
     int m_nGroups = 1;
     std::atomic<bool> m_bOpen{false};
 
     std::array<std::vector<BlockEntry>, kMaxGroups> m_blockLists;
+
+    // The open disk; null while an archive or nothing is open.
+    std::shared_ptr<IRawDevice> m_pDisk;
+    std::unique_ptr<TimedBlockReader> m_pBlockReader;
+    DiskInfo m_diskInfo;
+    std::array<uint8_t, kDiskInfoSize> m_diskInfoBytes{};
+    uint64_t m_llDiskInfoOffset = 0;
+    std::array<std::vector<MiniHeader>, kMaxGroups> m_diskLists;
+    std::atomic<int64_t> m_llPrefetchTimeoutMs{kDiskPrefetchReadTimeoutMs};
+    std::atomic<int64_t> m_llSeekTimeoutMs{kDiskSeekReadTimeoutMs};
     // Written by the prefetch thread and the seek (under the load lock), read by
     // the preparation thread to tell the end of the recording.
     std::array<std::atomic<int>, kMaxGroups> m_blockCursor{}; // list index, -1 none

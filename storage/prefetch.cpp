@@ -28,6 +28,84 @@ private:
 };
 } // namespace
 
+int CQMParseIndex::ListLength(int g) const {
+    return IsDisk() ? int(m_diskLists[g].size()) + 2 : int(m_blockLists[g].size());
+}
+
+void CQMParseIndex::MarkGroupFinished(int b, int other, uint64_t readPosition) {
+    std::lock_guard buffers(m_csBuffers);
+    m_buffers[b].channelMask = 0;
+    m_buffers[b].state = kBufferFinished;
+    m_buffers[other].state = kBufferFinished;
+    m_llReadPosition = readPosition;
+    NoteProgress();
+}
+
+void CQMParseIndex::ReleaseWaitingChannels() {
+    for (auto& c : m_channels) {
+        int waiting = kSlotWaitBlock;
+        c.frameState.compare_exchange_strong(waiting, kSlotEmpty);
+    }
+}
+
+int CQMParseIndex::StepForward(int g, int b, int other) {
+    const int length = ListLength(g);
+    CursorScope scope(m_blockCursor[g]);
+    int& cursor = scope.value;
+    if (cursor < 0) {
+        if (m_nListState[g] == 0 && length > 0)
+            cursor = 0;
+        else if (m_nListState[g] == 2 && m_buffers[other].state == kBufferEmpty)
+            MarkGroupFinished(b, other, m_llTotalSize.load());
+        return -1;
+    }
+    while (cursor >= 0 && cursor < length) {
+        const int v = cursor;
+        cursor = cursor + 1 < length ? cursor + 1 : -1;
+        if (v == 0) {
+            m_nListState[g] = 1; // head: take the next entry
+            continue;
+        }
+        if (v == length - 1) {
+            m_nListState[g] = 2;
+            m_buffers[b].listPosition = kListPositionEnd;
+            cursor = -1;
+            return -1;
+        }
+        return v;
+    }
+    return -1;
+}
+
+int CQMParseIndex::StepReverse(int g, int b, int other) {
+    const int length = ListLength(g);
+    CursorScope scope(m_blockCursor[g]);
+    int& cursor = scope.value;
+    if (cursor < 0) {
+        if (m_nListState[g] == 2 && length > 0)
+            cursor = length - 1;
+        else if (m_nListState[g] == 0 && m_buffers[other].state == kBufferEmpty)
+            MarkGroupFinished(b, other, 0);
+        return -1;
+    }
+    while (cursor >= 0 && cursor < length) {
+        const int v = cursor;
+        --cursor;
+        if (v == 0) {
+            m_nListState[g] = 0;
+            m_buffers[b].listPosition = 0;
+            cursor = -1;
+            return -1;
+        }
+        if (v == length - 1) {
+            m_nListState[g] = 1; // tail: take the entry before it
+            continue;
+        }
+        return v;
+    }
+    return -1;
+}
+
 void CQMParseIndex::WatchThreadProc() {
     const int fd = OpenReadOnly(m_strPath);
     if (fd < 0) return;
@@ -51,10 +129,18 @@ void CQMParseIndex::WatchThreadProc() {
                 if (m_buffers[other].state == kBufferEmpty)
                     for (int c = g * kChannelsPerGroup; c < (g + 1) * kChannelsPerGroup; ++c)
                         m_channels[c].parity = 0;
-                if (m_nDirection == 0)
-                    WatchForward(fd, g, k, b, other);
-                else
-                    WatchReverse(fd, g, k, b, other);
+                const bool forward = m_nDirection == 0;
+                const int v = forward ? StepForward(g, b, other) : StepReverse(g, b, other);
+                if (v < 0) continue;
+                const BlockEntry& entry = m_blockLists[g][v];
+                std::lock_guard buffers(m_csBuffers);
+                if (LoadArchiveBlock(fd, entry, b, !forward, false)) {
+                    if (forward) LogBlockLoad(entry, "FORWARD");
+                    ReleaseWaitingChannels();
+                } else if (forward) {
+                    m_buffers[b].listPosition = kListPositionNone;
+                }
+                m_evPrepare.Set();
             }
         }
         m_nPassHandshake = -1;
@@ -66,109 +152,35 @@ void CQMParseIndex::WatchThreadProc() {
     ::close(fd);
 }
 
-void CQMParseIndex::WatchForward(int fd, int g, int k, int b, int other) {
-    (void)k;
-    auto& list = m_blockLists[g];
+int CQMParseIndex::SeekWalk(int g, int direction, const std::function<bool(int)>& contains) {
+    const int length = ListLength(g);
     CursorScope scope(m_blockCursor[g]);
     int& cursor = scope.value;
-    if (cursor < 0) {
-        if (m_nListState[g] == 0 && !list.empty()) {
-            cursor = 0;
-        } else if (m_nListState[g] == 2 && m_buffers[other].state == kBufferEmpty) {
-            std::lock_guard buffers(m_csBuffers);
-            m_buffers[b].channelMask = 0;
-            m_buffers[b].state = kBufferFinished;
-            m_buffers[other].state = kBufferFinished;
-            m_llReadPosition = m_llTotalSize.load();
-            NoteProgress();
-        }
-        return;
-    }
-    while (cursor >= 0 && cursor < int(list.size())) {
-        const BlockEntry& entry = list[cursor];
-        cursor = cursor + 1 < int(list.size()) ? cursor + 1 : -1;
-        if (entry.IsSentinel() && entry.listPosition == 0) {
-            m_nListState[g] = 1; // head: take the next entry
-            continue;
-        }
-        if (entry.IsSentinel()) {
-            m_nListState[g] = 2;
-            m_buffers[b].listPosition = kListPositionEnd;
-            cursor = -1;
-            return;
-        }
-        std::lock_guard buffers(m_csBuffers);
-        if (LoadArchiveBlock(fd, entry, b, false, false)) {
-            LogBlockLoad(entry, "FORWARD");
-            for (auto& c : m_channels) {
-                int waiting = kSlotWaitBlock;
-                c.frameState.compare_exchange_strong(waiting, kSlotEmpty);
+    if (length <= 2) return -1;
+    cursor = direction == 0 ? 0 : length - 1;
+    const int step = direction == 0 ? 1 : -1;
+    while (cursor >= 0 && cursor < length) {
+        const int v = cursor;
+        cursor += step;
+        if (cursor < 0 || cursor >= length) cursor = -1;
+        if (v == 0 || v == length - 1) {
+            const bool head = v == 0;
+            if (direction == 0 ? head : !head) {
+                m_nListState[g] = 1; // the end we started from
+                continue;
             }
-            m_evPrepare.Set();
-        } else {
-            m_buffers[b].listPosition = kListPositionNone;
+            m_nListState[g] = direction == 0 ? 2 : 0;
+            cursor = -1;
+            return -1;
         }
-        return;
+        // The walk ends at the block, loaded or not: the prefetch goes on
+        // from the one after (or before) it.
+        if (contains(v)) return v;
     }
+    return -1;
 }
 
-void CQMParseIndex::WatchReverse(int fd, int g, int k, int b, int other) {
-    (void)k;
-    auto& list = m_blockLists[g];
-    CursorScope scope(m_blockCursor[g]);
-    int& cursor = scope.value;
-    if (cursor < 0) {
-        if (m_nListState[g] == 2 && !list.empty()) {
-            cursor = int(list.size()) - 1;
-        } else if (m_nListState[g] == 0 && m_buffers[other].state == kBufferEmpty) {
-            std::lock_guard buffers(m_csBuffers);
-            m_buffers[b].channelMask = 0;
-            m_buffers[b].state = kBufferFinished;
-            m_buffers[other].state = kBufferFinished;
-            m_llReadPosition = 0;
-            NoteProgress();
-        }
-        return;
-    }
-    while (cursor >= 0 && cursor < int(list.size())) {
-        const BlockEntry& entry = list[cursor];
-        --cursor;
-        if (entry.IsSentinel() && entry.listPosition == 0) {
-            m_nListState[g] = 0;
-            m_buffers[b].listPosition = 0;
-            cursor = -1;
-            return;
-        }
-        if (entry.IsSentinel()) {
-            m_nListState[g] = 1; // tail: take the entry before it
-            continue;
-        }
-        std::lock_guard buffers(m_csBuffers);
-        if (LoadArchiveBlock(fd, entry, b, true, false)) {
-            for (auto& c : m_channels) {
-                int waiting = kSlotWaitBlock;
-                c.frameState.compare_exchange_strong(waiting, kSlotEmpty);
-            }
-        }
-        m_evPrepare.Set();
-        return;
-    }
-}
-
-int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
-    if (m_llTotalSize == 0) return 0;
-    int idle = 0;
-    if (!m_bSeeking.compare_exchange_strong(idle, 1)) return 0;
-    std::lock_guard seek(m_csSeek);
-    std::lock_guard load(m_csLoad);
-    std::unique_lock buffers(m_csBuffers);
-
-    const int fd = OpenReadOnly(m_strPath);
-    if (fd < 0) {
-        m_bSeeking = 0;
-        return 0;
-    }
-    direction = direction ? 1 : 0;
+void CQMParseIndex::ResetBuffersForSeek(int direction) {
     for (auto& b : m_buffers) {
         b.filePosition = 0;
         b.dataLength = 0;
@@ -183,70 +195,80 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
         slot.iCursor = slot.pCursor = -1;
     m_nDirection = direction;
     m_nLoadMode = direction;
+}
 
-    for (int g = 0; g < m_nGroups; ++g) {
-        auto& list = m_blockLists[g];
-        CursorScope scope(m_blockCursor[g]);
-        int& cursor = scope.value;
-        if (list.size() <= 2) continue;
-        cursor = direction == 0 ? 0 : int(list.size()) - 1;
-        const int step = direction == 0 ? 1 : -1;
-        while (cursor >= 0 && cursor < int(list.size())) {
-            const BlockEntry& entry = list[cursor];
-            cursor += step;
-            if (cursor < 0 || cursor >= int(list.size())) cursor = -1;
-            if (entry.IsSentinel()) {
-                const bool head = entry.listPosition == 0;
-                if (direction == 0 ? head : !head) {
-                    m_nListState[g] = 1; // the sentinel we started from
-                    continue;
+void CQMParseIndex::PlaceChannels(int g, uint32_t time, bool disk) {
+    BlockBuffer& buffer = m_buffers[g * 2];
+    const uint32_t mask = buffer.channelMask;
+    for (int c = g * kChannelsPerGroup; c < (g + 1) * kChannelsPerGroup; ++c) {
+        ChannelSlot& slot = m_channels[c];
+        slot.parity = 0;
+        if (!(mask & (1u << c))) continue;
+        const auto& iList = buffer.iList[c];
+        const auto& pList = buffer.pList[c];
+        if (!disk || iList.size() >= 2) {
+            for (size_t i = 0; i < iList.size(); ++i) {
+                if (iList[i].offset < buffer.dataLength &&
+                    uint64_t(buffer.startTime) + iList[i].timeOffset >= time) {
+                    slot.iCursor = int(i);
+                    break;
                 }
-                m_nListState[g] = direction == 0 ? 2 : 0;
-                cursor = -1;
+            }
+        }
+        if (slot.iCursor < 0) {
+            // Nothing to start from here: the channel begins with the next block.
+            if (disk) qmLog("[9][QMParseIndex] (WatchHDDThread) Seek CH:%d Failed!", c);
+            continue;
+        }
+        slot.readOffset = iList[slot.iCursor].offset;
+        for (size_t p = 0; p < pList.size(); ++p) {
+            if (pList[p].offset > slot.readOffset) {
+                slot.pCursor = int(p);
                 break;
             }
-            if (entry.mini.startTime > time || time > entry.mini.endTime) continue;
-
-            const int b = g * 2;
-            if (!LoadArchiveBlock(fd, entry, b, false, false)) break;
-            LogBlockLoad(entry, "SEEK_FORWARD");
-
-            BlockBuffer& buffer = m_buffers[b];
-            const uint32_t mask = buffer.channelMask;
-            for (int c = g * kChannelsPerGroup; c < (g + 1) * kChannelsPerGroup; ++c) {
-                ChannelSlot& slot = m_channels[c];
-                slot.parity = 0;
-                if (!(mask & (1u << c))) continue;
-                const auto& iList = buffer.iList[c];
-                const auto& pList = buffer.pList[c];
-                for (size_t i = 0; i < iList.size(); ++i) {
-                    if (iList[i].offset < buffer.dataLength &&
-                        uint64_t(buffer.startTime) + iList[i].timeOffset >= time) {
-                        slot.iCursor = int(i);
-                        break;
-                    }
-                }
-                if (slot.iCursor < 0) continue;
-                slot.readOffset = iList[slot.iCursor].offset;
-                for (size_t p = 0; p < pList.size(); ++p) {
-                    if (pList[p].offset > slot.readOffset) {
-                        slot.pCursor = int(p);
-                        break;
-                    }
-                }
-            }
-            // The reverse walk already stepped past this block; the prefetch
-            // continues from the one before (or after) it.
-            break;
         }
     }
-    ::close(fd);
+}
 
+void CQMParseIndex::FinishSeek() {
     NoteProgress();
     // Every recorded channel drops what it held: a frame from before the seek
     // must not be played after it, also for a channel the new block lacks.
     for (int c = 0; c < kMaxChannels; ++c)
         if (m_nChannelMask & (1u << c)) m_channels[c].frameState = kSlotEmpty;
+}
+
+int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
+    if (IsDisk()) return SeekHDDByTime(time, direction);
+    if (m_llTotalSize == 0) return 0;
+    int idle = 0;
+    if (!m_bSeeking.compare_exchange_strong(idle, 1)) return 0;
+    std::lock_guard seek(m_csSeek);
+    std::lock_guard load(m_csLoad);
+    std::unique_lock buffers(m_csBuffers);
+
+    const int fd = OpenReadOnly(m_strPath);
+    if (fd < 0) {
+        m_bSeeking = 0;
+        return 0;
+    }
+    direction = direction ? 1 : 0;
+    ResetBuffersForSeek(direction);
+
+    for (int g = 0; g < m_nGroups; ++g) {
+        const auto& list = m_blockLists[g];
+        const int v = SeekWalk(g, direction, [&](int i) {
+            return list[i].mini.startTime <= time && time <= list[i].mini.endTime;
+        });
+        if (v < 0) continue;
+        const BlockEntry& entry = list[v];
+        if (!LoadArchiveBlock(fd, entry, g * 2, false, false)) continue;
+        LogBlockLoad(entry, "SEEK_FORWARD");
+        PlaceChannels(g, time, false);
+    }
+    ::close(fd);
+
+    FinishSeek();
     buffers.unlock();
     m_bSeeking = 0;
     m_evPrepare.Set();

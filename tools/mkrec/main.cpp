@@ -1,4 +1,5 @@
-// mkrec: writes DVR archives with known content for tests and demonstrations.
+// mkrec: writes DVR archives and disk images with known content for tests and
+// demonstrations.
 
 #include "tools/mkrec/options.h"
 #include "tools/mkrec/recording_generator.h"
@@ -24,9 +25,21 @@ int main(int argc, char** argv) {
     }
     quietCodecLog();
     try {
-        size_t blocks = writeArchive(options->plan, options->outPath);
-        std::printf("%s: %zu blocks of %u bytes\n", options->outPath.c_str(), blocks,
-                    options->plan.blockSize);
+        if (options->disk) {
+            const DiskImageLayout layout =
+                writeDiskImage(options->plan, *options->disk, options->outPath);
+            std::printf("%s: disk image, %zu blocks of %u bytes in a ring of %u slots",
+                        options->outPath.c_str(), layout.blocksKept, layout.blockSize,
+                        layout.slotCount);
+            if (layout.blocksKept < layout.blocksGenerated)
+                std::printf(" (%zu older blocks overwritten)",
+                            layout.blocksGenerated - layout.blocksKept);
+            std::printf("\n");
+        } else {
+            size_t blocks = writeArchive(options->plan, options->outPath);
+            std::printf("%s: %zu blocks of %u bytes\n", options->outPath.c_str(), blocks,
+                        options->plan.blockSize);
+        }
     } catch (const std::exception& e) {
         std::remove(options->outPath.c_str());
         std::fprintf(stderr, "mkrec: %s\n", e.what());

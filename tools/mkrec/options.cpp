@@ -105,7 +105,16 @@ const char* usageText() {
            "  --tz BYTE              frame time-zone byte (default 24 = UTC)\n"
            "  --time-offset BYTE     archive display offset in 1800 s units (default 0)\n"
            "  --start UNIXTIME       time of the first frame (default 1700000000)\n"
-           "  --quality N            codec quality (x264 CRF, else qscale); 0 = default\n";
+           "  --quality N            codec quality (x264 CRF, else qscale); 0 = default\n"
+           "disk images (a DVR's disk or card as the player reads it raw):\n"
+           "  --disk-image           write a disk image instead of an archive\n"
+           "  --card                 a memory card: the information sector at sector 0x12001\n"
+           "  --ring-slots N         block slots in the ring (default: the blocks and 2 more);\n"
+           "                         with fewer slots than blocks the oldest are overwritten\n"
+           "  --ring-start SLOT      slot of the first block (default 0)\n"
+           "  --wrap                 start the ring so that it wraps past its last slot\n"
+           "  --first-sequence N     sequence number of the first block (default 1)\n"
+           "  --invalid-slots N      give N unused slots entries the player must refuse\n";
 }
 
 std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
@@ -113,11 +122,21 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
     ParsedOptions out;
     RecordingPlan& plan = out.plan;
     plan.channels = {0};
+    DiskImageOptions disk;
+    bool diskImage = false;
+    std::string diskOnly; // a disk option given, for the check below
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (name == "--help" || name == "-h") {
             out.help = true;
             return out;
+        }
+        if (name == "--disk-image" || name == "--card" || name == "--wrap") {
+            if (name == "--disk-image") diskImage = true;
+            if (name == "--card") disk.card = true;
+            if (name == "--wrap") disk.wrap = true;
+            if (name != "--disk-image") diskOnly = name;
+            continue;
         }
         if (i + 1 >= args.size()) {
             error = name.rfind("--", 0) == 0 ? "missing value for " + name
@@ -186,6 +205,22 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
         } else if (name == "--quality") {
             ok = parseUInt(value, n, 51);
             plan.quality = int(n);
+        } else if (name == "--ring-slots") {
+            ok = parseUInt(value, n, 1u << 24) && n > 0;
+            disk.ringSlots = uint32_t(n);
+            diskOnly = name;
+        } else if (name == "--ring-start") {
+            ok = parseUInt(value, n, (1u << 24) - 1);
+            disk.ringStart = uint32_t(n);
+            diskOnly = name;
+        } else if (name == "--first-sequence") {
+            ok = parseUInt(value, n, 0xFFFFFFFF);
+            disk.firstSequence = uint32_t(n);
+            diskOnly = name;
+        } else if (name == "--invalid-slots") {
+            ok = parseUInt(value, n, 1u << 24);
+            disk.invalidSlots = uint32_t(n);
+            diskOnly = name;
         } else {
             error = "unknown option " + name;
             return std::nullopt;
@@ -198,6 +233,30 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
     if (out.outPath.empty()) {
         error = "--out FILE is required";
         return std::nullopt;
+    }
+    if (!diskOnly.empty() && !diskImage) {
+        error = diskOnly + " needs --disk-image";
+        return std::nullopt;
+    }
+    if (disk.wrap && disk.ringStart) {
+        error = "--wrap and --ring-start choose the same thing; give one";
+        return std::nullopt;
+    }
+    if (disk.ringSlots && disk.ringStart && *disk.ringStart >= disk.ringSlots) {
+        error = "--ring-start must name one of the --ring-slots";
+        return std::nullopt;
+    }
+    if (diskImage) {
+        // Disk firmware records no Motion JPEG and keeps no display offset.
+        if (plan.codec == VideoCodec::MJPG) {
+            error = "a disk image cannot hold Motion JPEG (--codec MJPG)";
+            return std::nullopt;
+        }
+        if (plan.timeOffset != 0) {
+            error = "--time-offset belongs to archives; a disk has none";
+            return std::nullopt;
+        }
+        out.disk = disk;
     }
     std::sort(plan.sizeChanges.begin(), plan.sizeChanges.end(),
               [](const SizeChange& x, const SizeChange& y) { return x.atSecond < y.atSecond; });

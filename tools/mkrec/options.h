@@ -2,6 +2,7 @@
 // Command-line parsing for mkrec. Kept in the library so the same rules are
 // used by the program and checked by the tests.
 
+#include "tools/mkrec/disk_image_writer.h"
 #include "tools/mkrec/recording_plan.h"
 
 #include <optional>
@@ -14,6 +15,8 @@ struct ParsedOptions {
     RecordingPlan plan;
     std::string outPath;
     bool help = false;
+    // Set when a disk image is written instead of an archive.
+    std::optional<DiskImageOptions> disk;
 };
 
 // Returns the options, or sets `error` to a one-line message and returns nullopt.

@@ -116,4 +116,17 @@ size_t writeArchive(const RecordingPlan& plan, const std::string& path) {
     return writer.blocksWritten();
 }
 
+DiskImageLayout writeDiskImage(const RecordingPlan& plan, const DiskImageOptions& ring,
+                               const std::string& path) {
+    DiskImageSettings settings;
+    settings.ring = ring;
+    settings.byteOrder = plan.byteOrder;
+    settings.codecByte = codecByte(plan.codec);
+    settings.blockSize = plan.blockSize;
+    settings.channels = plan.twoGroups() ? 32 : 16;
+    DiskImageWriter writer(path, settings);
+    generateBlocks(plan, writer);
+    return writer.finish();
+}
+
 } // namespace qm::mkrec

@@ -4,6 +4,7 @@
 // stays deterministic) and feeds them, group by group, to block builders.
 
 #include "tools/mkrec/block_builder.h"
+#include "tools/mkrec/disk_image_writer.h"
 #include "tools/mkrec/recording_plan.h"
 
 #include <string>
@@ -16,5 +17,9 @@ void generateBlocks(const RecordingPlan& plan, BlockSink& sink);
 
 // Writes the recording as an .avr archive; returns the number of blocks.
 size_t writeArchive(const RecordingPlan& plan, const std::string& path);
+
+// Writes the recording as an image of a DVR disk (or card) with the given ring.
+DiskImageLayout writeDiskImage(const RecordingPlan& plan, const DiskImageOptions& ring,
+                               const std::string& path);
 
 } // namespace qm::mkrec

@@ -35,17 +35,19 @@ int RunInfo(const ParsedArgs& args) {
     for (int g = 0; g < reader.GroupCount(); ++g)
         blocks += (g ? "," : "") + std::to_string(reader.BlockCount(g));
 
+    const char* kind = reader.IsDisk() ? "disk" : "archive";
     if (args.has("--json")) {
-        std::printf("{\"kind\":\"archive\",\"codec\":\"%s\",\"byte_order\":%d,\"channel_mask\":%u,"
+        std::printf("{\"kind\":\"%s\",\"codec\":\"%s\",\"byte_order\":%d,\"channel_mask\":%u,"
                     "\"channels\":[%s],\"groups\":%d,\"start\":%u,\"end\":%u,\"time_offset\":%d,"
                     "\"block_size\":%u,\"blocks\":[%s]}\n",
-                    FourCC(reader.m_nCodec).c_str(), reader.m_nByteOrder, reader.m_nChannelMask,
-                    channels.c_str(), reader.GroupCount(), reader.m_nStartTime, reader.m_nEndTime,
-                    reader.m_nTimeOffset, reader.m_nBlockSize, blocks.c_str());
+                    kind, FourCC(reader.m_nCodec).c_str(), reader.m_nByteOrder,
+                    reader.m_nChannelMask, channels.c_str(), reader.GroupCount(),
+                    reader.m_nStartTime, reader.m_nEndTime, reader.m_nTimeOffset,
+                    reader.m_nBlockSize, blocks.c_str());
         return 0;
     }
     std::printf("Source:      %s\n", args.positionals[0].c_str());
-    std::printf("Kind:        archive\n");
+    std::printf("Kind:        %s\n", kind);
     std::printf("Codec:       %s\n", FourCC(reader.m_nCodec).c_str());
     std::printf("Byte order:  %d (%s)\n", reader.m_nByteOrder,
                 reader.m_nByteOrder == 1 ? "little-endian" : "big-endian");

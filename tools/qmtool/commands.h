@@ -10,6 +10,7 @@ int RunInfo(const ParsedArgs& args);
 int RunFrames(const ParsedArgs& args);
 int RunDecode(const ParsedArgs& args);
 int RunSnapshot(const ParsedArgs& args);
+int RunDisks(const ParsedArgs& args);
 int RunExport(const ParsedArgs& args);
 
 int Fail(const std::string& message);

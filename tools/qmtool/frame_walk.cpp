@@ -13,7 +13,9 @@ void FrameWalk::Run(const Visit& visit) {
     extra.payload = m_extra.data();
     for (;;) {
         // Every channel fills its slot first so the order is the true merge order.
-        m_reader.WaitForPreparedSlots(1500);
+        // A disk may take its full read time limit over a bad block.
+        m_reader.WaitForPreparedSlots(m_reader.IsDisk() ? qm::kDiskPrefetchReadTimeoutMs + 2000
+                                                        : 1500);
         bool any = false;
         for (int c = 0; c < qm::kMaxChannels && !any; ++c)
             any = m_reader.FrameStateOf(c) == qm::kSlotReady;

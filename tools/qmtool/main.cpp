@@ -27,7 +27,9 @@ namespace {
 const char kUsage[] =
     "usage: qmtool COMMAND [options] SOURCE\n"
     "\n"
-    "SOURCE is an archive (.avr) file. Cameras are numbered from 1.\n"
+    "SOURCE is an archive (.avr) file, an image of a DVR's disk or memory card, or\n"
+    "the disk or card itself (a block device such as /dev/sdb). Cameras are\n"
+    "numbered from 1.\n"
     "\n"
     "commands:\n"
     "  info [--json] SOURCE                 what the recording holds\n"
@@ -40,6 +42,8 @@ const char kUsage[] =
     "         --out NAME.avi SOURCE         camera N as AVI files (NAME-002.avi, ... after\n"
     "                                       each change of picture size), the sound also as\n"
     "                                       WAV; lists the files written\n"
+    "  disks [--json]                       the DVR disks and cards attached, as the\n"
+    "                                       player's Load menu lists them\n"
     "\n"
     "-debug on any command line writes the engine's diagnostics to stderr.\n";
 
@@ -69,6 +73,7 @@ int main(int argc, char** argv) {
         {"frames", {{"--json"}, {"--channel"}}, qmtool::RunFrames},
         {"decode", {{"--md5"}, {"--channel"}}, qmtool::RunDecode},
         {"snapshot", {{}, {"--channel", "--time", "--out"}}, qmtool::RunSnapshot},
+        {"disks", {{"--json"}, {}}, qmtool::RunDisks},
         {"export",
          {{"--no-audio"}, {"--channel", "--from", "--to", "--audio-wav", "--out"}},
          qmtool::RunExport},

@@ -1,35 +1,35 @@
 #include "tools/qmtool/source.h"
 
-#include "storage/file_reader.h"
-#include "storage/formats.h"
+#include "storage/source_kind.h"
 
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
-#include <vector>
+#include <sys/stat.h>
 
 namespace qmtool {
 
 bool OpenSource(const std::string& path, qm::CQMParseIndex& reader, std::string& error) {
-    const int fd = qm::OpenReadOnly(path);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
+    std::string why;
+    switch (qm::ClassifySource(path, &why)) {
+    case qm::SourceKind::kArchive:
+        if (!reader.OpenFile(path)) {
+            error = path + ": Unknow file format, please check file or download new Player.";
+            return false;
+        }
+        return true;
+    case qm::SourceKind::kDiskImage:
+    case qm::SourceKind::kBlockDevice:
+        if (!reader.OpenDiskPath(path)) {
+            error = path + ": NO video in Hard Drive (" + reader.OpenError() + ")";
+            return false;
+        }
+        return true;
+    case qm::SourceKind::kUnknown:
+        break;
     }
-    const uint64_t length = qm::FileLength(fd);
-    std::vector<uint8_t> header(qm::kArchiveHeaderSize);
-    const bool readable = length >= header.size() &&
-                          qm::ReadExact(fd, length - header.size(), header.data(), header.size());
-    ::close(fd);
-    if (!readable || !qm::checkArchiveMagic(qm::ByteView(header.data(), header.size()))) {
-        error = path + ": Check file format error.";
-        return false;
-    }
-    if (!reader.OpenFile(path)) {
-        error = path + ": Unknow file format, please check file or download new Player.";
-        return false;
-    }
-    return true;
+    // A file that is there but is no recording gets the player's message.
+    struct stat st {};
+    const bool regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    error = path + ": " + (regular ? std::string("Check file format error.") : why);
+    return false;
 }
 
 } // namespace qmtool

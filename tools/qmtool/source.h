@@ -1,6 +1,7 @@
 #pragma once
-// Opening a SOURCE for qmtool the way the player's main window does: check the
-// archive header's magic first, then open it through the storage reader.
+// Opening a SOURCE for qmtool the way the player does: an archive after its
+// header's magic has been checked, a disk image or a block device as a DVR
+// disk, through the storage reader.
 
 #include "storage/parse_index.h"
 

@@ -1,0 +1,167 @@
+// The disk's prefetch thread and seeking a disk by time. A disk block is read
+// whole (data area, frame tables and header in one read) with a time limit; a
+// block whose read fails or times out is reported and skipped.
+
+#include "platform/diagnostics.h"
+#include "storage/parse_index.h"
+
+#include <chrono>
+#include <thread>
+
+namespace qm {
+
+bool CQMParseIndex::ReadDiskBlock(int v, int b, int64_t timeoutMs, BlockHeader& header,
+                                  BlockGeometry& geometry) {
+    const MiniHeader& entry = m_diskLists[b / 2][size_t(v - 1)];
+    const uint32_t n = entry.sequence; // the block's slot
+    const uint32_t B = m_nBlockSize;
+    BlockBuffer& buffer = m_buffers[b];
+    buffer.dataLength = 0;
+    const auto start = blockHeaderPosition(n, B, m_diskInfo.dataBase);
+    if (!start) return false;
+    const uint64_t position = *start + kBlockHeaderSize - B;
+    if (buffer.data.size() < B) buffer.data.resize(B);
+    const TimedReadResult read = m_pBlockReader->Read(buffer.data.data(), position, B, timeoutMs);
+    if (!read.ok()) {
+        qmLog("[6][QMParseIndex] (WatchHDDThread) Read block:%u failed - err:%d%s", n, read.error,
+              read.status == TimedReadStatus::kTimedOut ? " (timed out)" : "");
+        return false;
+    }
+    const ByteView bytes(buffer.data.data() + B - kBlockHeaderSize, kBlockHeaderSize);
+    const auto parsed = parseBlockHeader(bytes, uint8_t(m_nByteOrder));
+    if (!parsed || !parsed->hasMarker()) {
+        qmLog("[6][QMParseIndex] (WatchHDDThread) Block:%u has no block marker:%d", n,
+              parsed ? int(parsed->marker) : 0);
+        return false;
+    }
+    const auto geo = blockGeometry(n, B, parsed->iSectors, parsed->pSectors, m_diskInfo.dataBase);
+    if (!geo) {
+        qmLog("[6][QMParseIndex] (WatchHDDThread) Block:%u leaves no data area", n);
+        return false;
+    }
+    header = *parsed;
+    geometry = *geo;
+    return true;
+}
+
+void CQMParseIndex::PublishDiskBlock(int v, int b, const BlockHeader& header,
+                                     const BlockGeometry& geo, bool keyFramesOnly,
+                                     const char* how) {
+    BlockBuffer& buffer = m_buffers[b];
+    const ByteView block(buffer.data.data(), m_nBlockSize);
+    const uint32_t iCount =
+        uint32_t(std::min<uint64_t>(header.iFrameCount, geo.iTableBytes / kIFrameInfoSize));
+    const uint32_t pCount =
+        uint32_t(std::min<uint64_t>(header.pFrameCount, geo.pTableBytes / kPFrameInfoSize));
+    const ByteView iTable = *block.sub(size_t(geo.iTableOffset), iCount * kIFrameInfoSize);
+    const ByteView pTable = *block.sub(size_t(geo.pTableOffset), pCount * kPFrameInfoSize);
+    // Frames lie in the data area only; a record pointing into the tables is
+    // as damaged as one pointing past the block.
+    buffer.dataLength = uint32_t(geo.dataLength);
+    BuildFrameLists(iTable, iCount, pTable, pCount, buffer, keyFramesOnly);
+    buffer.filePosition = geo.blockStart;
+    buffer.listPosition = uint32_t(v);
+    buffer.startTime = header.startTime;
+    buffer.endTime = header.endTime;
+    buffer.channelMask = channelMaskOfGroup(header.channelMask, b / 2) & m_nChannelMask;
+    for (auto& k : buffer.lastKeyIndex)
+        k = -1;
+    m_llReadPosition = uint64_t(v - 1) * m_nBlockSize;
+    buffer.state.store(kBufferLoaded, std::memory_order_release);
+    NoteProgress();
+    qmLog("[8][QMParseIndex] (WatchHDDThread) Load block:%d into Buffer:%d, Time:%d-%d, Type:%d %s",
+          int(m_diskLists[b / 2][size_t(v - 1)].sequence), b % 2, int(header.startTime),
+          int(header.endTime), int(header.type), how);
+}
+
+void CQMParseIndex::WatchHDDThread() {
+    m_nPassHandshake = 0;
+    while (m_bWatchRunning) {
+        bool idleOnly = true;
+        for (int g = 0; g < m_nGroups && m_bWatchRunning; ++g) {
+            for (int k = 0; k < 2 && m_bWatchRunning; ++k) {
+                if (m_bSeeking) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    k = -1;
+                    continue;
+                }
+                const int b = g * 2 + k;
+                const int other = g * 2 + (1 - k);
+                if (m_buffers[b].channelMask != 0) idleOnly = false;
+                if (m_buffers[b].state.load(std::memory_order_acquire) != kBufferEmpty) continue;
+                std::lock_guard load(m_csLoad);
+                if (m_bSeeking || m_buffers[b].state != kBufferEmpty) continue;
+                if (m_buffers[other].state == kBufferEmpty)
+                    for (int c = g * kChannelsPerGroup; c < (g + 1) * kChannelsPerGroup; ++c)
+                        m_channels[c].parity = 0;
+                const bool forward = m_nDirection == 0;
+                const int v = forward ? StepForward(g, b, other) : StepReverse(g, b, other);
+                if (v < 0) continue;
+                // Read without the buffer lock: the buffer is empty, so nothing
+                // else looks at it, and the preparation goes on meanwhile.
+                BlockHeader header;
+                BlockGeometry geo;
+                if (!ReadDiskBlock(v, b, m_llPrefetchTimeoutMs, header, geo)) continue;
+                // A block starting after the recording's end holds nothing to play.
+                if (forward && header.startTime > m_nEndTime) continue;
+                std::lock_guard buffers(m_csBuffers);
+                PublishDiskBlock(v, b, header, geo, !forward, forward ? "FORWARD" : "REVERSE");
+                ReleaseWaitingChannels();
+                m_evPrepare.Set();
+            }
+        }
+        m_nPassHandshake = -1;
+        m_evPrepare.Set();
+        m_evWatch.Wait(idleOnly ? 1000 : 33);
+    }
+}
+
+void CQMParseIndex::StartGroupWithNextBlock(int g, int direction) {
+    for (int c = g * kChannelsPerGroup; c < (g + 1) * kChannelsPerGroup; ++c) {
+        ChannelSlot& slot = m_channels[c];
+        slot.parity = 0;
+        slot.iCursor = direction == 0 ? 0 : kCursorFromEnd;
+        slot.pCursor = direction == 0 ? 0 : -1;
+    }
+}
+
+int CQMParseIndex::SeekHDDByTime(uint32_t time, int direction) {
+    if (!IsDisk()) return 0;
+    int idle = 0;
+    if (!m_bSeeking.compare_exchange_strong(idle, 1)) return 0;
+    qmLog("[5][QMParseInex] (SeekHDDByTime) Time:%d", int(time));
+    std::lock_guard seek(m_csSeek);
+    std::lock_guard load(m_csLoad);
+    std::unique_lock buffers(m_csBuffers);
+    direction = direction ? 1 : 0;
+    ResetBuffersForSeek(direction);
+
+    for (int g = 0; g < m_nGroups; ++g) {
+        const auto& list = m_diskLists[g];
+        // A block's end second belongs to the next block; a block within one
+        // second holds just that second.
+        const int v = SeekWalk(g, direction, [&](int i) {
+            const MiniHeader& m = list[size_t(i - 1)];
+            return (m.startTime <= time && time < m.endTime) ||
+                   (m.startTime == time && m.endTime == time);
+        });
+        if (v < 0) continue;
+        BlockHeader header;
+        BlockGeometry geo;
+        if (!ReadDiskBlock(v, g * 2, m_llSeekTimeoutMs, header, geo)) {
+            StartGroupWithNextBlock(g, direction);
+            continue;
+        }
+        PublishDiskBlock(v, g * 2, header, geo, false, "SEEK_FORWARD");
+        PlaceChannels(g, time, true);
+    }
+
+    FinishSeek();
+    buffers.unlock();
+    m_bSeeking = 0;
+    m_evPrepare.Set();
+    m_evWatch.Set();
+    return 1;
+}
+
+} // namespace qm
