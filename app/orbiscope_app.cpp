@@ -83,6 +83,7 @@ COrbiscopeApp::Outcome COrbiscopeApp::InitInstance(const std::vector<std::string
     std::unique_ptr<COrbiscopeDlg> dlg = CreateMainDialog();
     dlg->SetRecordingPath(QString::fromLocal8Bit(m_cmdInfo.m_strAvrFile));
     dlg->SetMode(m_cmdInfo.m_nMode);
+    dlg->SetVersion(m_strVersion);
     if (m_cmdInfo.m_bCamMapValid) dlg->SetCamMap(m_cmdInfo.m_nCamMap);
     m_pMainWnd = std::move(dlg);
     return Outcome::MainWindow;

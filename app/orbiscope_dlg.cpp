@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QFile>
 #include <QLabel>
@@ -418,6 +419,9 @@ void COrbiscopeDlg::OnCommand(int id) {
     case kTimeSearch:
         m_pTimelineCtl->OnTimeSearch(this, *m_pPrompts);
         break;
+    case kAbout:
+        OnAbout();
+        break;
     case kVolumeButton:
         m_pVolumeCtl->OnMute();
         break;
@@ -698,6 +702,19 @@ void COrbiscopeDlg::mouseMoveEvent(QMouseEvent* event) {
 void COrbiscopeDlg::mouseReleaseEvent(QMouseEvent* event) {
     m_bDragging = false;
     QDialog::mouseReleaseEvent(event);
+}
+
+void COrbiscopeDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The frameless window has no system menu; its background offers the
+    // about box instead.
+    QMenu menu(this);
+    QAction* about = menu.addAction(QStringLiteral("&About QMPlayer HD..."));
+    connect(about, &QAction::triggered, this, [this] { OnCommand(cmd::kAbout); });
+    menu.exec(event->globalPos());
+}
+
+void COrbiscopeDlg::OnAbout() {
+    m_pPrompts->Notice(this, QStringLiteral("QMPlayer HD Version ") + m_strVersion);
 }
 
 void COrbiscopeDlg::moveEvent(QMoveEvent* event) {

@@ -112,6 +112,10 @@ public:
     void SetRecordingPath(const QString& path) { m_strFilePath = path; }
     void SetMode(int mode) { m_nMode = mode; }
     void SetCamMap(const CamMap& map) { m_nCamMap = map; }
+    // The program's version, shown by the about box.
+    void SetVersion(const QString& version) { m_strVersion = version; }
+    // The about box (command 16, from the window's context menu).
+    void OnAbout();
 
     const QString& RecordingPath() const { return m_strFilePath; }
     int Mode() const { return m_nMode; }
@@ -192,6 +196,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -239,6 +244,7 @@ private:
     std::unique_ptr<IUserPrompts> m_pOwnPrompts;
 
     QString m_strFilePath;
+    QString m_strVersion;
     int m_nMode = 0;
     CamMap m_nCamMap{};
 

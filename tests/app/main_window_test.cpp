@@ -75,6 +75,11 @@ TEST_F(MainWindow, StartsEmptyWithTheTransportDisabled) {
     ASSERT_EQ(load->actions().size(), 1);
     EXPECT_EQ(load->actions()[0]->text(), "&OpenFile");
 
+    m_dlg->SetVersion("1.0.0.1");
+    m_dlg->OnCommand(cmd::kAbout);
+    EXPECT_EQ(m_prompts.notices.value(0), "QMPlayer HD Version 1.0.0.1");
+    m_prompts.notices.clear();
+
     // Nothing open: Play asks for a recording, the snapshot too.
     m_dlg->OnPlay();
     m_dlg->OnSaveJpg();
