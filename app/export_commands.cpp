@@ -101,7 +101,8 @@ void COrbiscopeDlg::OnSaveAviRun(int channel) {
     TExportAudioDecoder<TAudioDecoderCtrl> audio;
     SaveAviRequest request;
     request.sourceKind = m_bHddOpen ? kExportSourceDisk : kExportSourceArchive;
-    request.sourcePath = m_strFilePath.toStdString();
+    request.sourcePath =
+        QFile::encodeName(m_bHddOpen ? m_strDiskPath : m_strFilePath).toStdString();
     request.channel = channel;
     request.withAudio = dlg.withAudio != 0;
     request.outputPath = QFile::encodeName(path).toStdString();

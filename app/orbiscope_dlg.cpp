@@ -11,6 +11,7 @@
 #include "platform/diagnostics.h"
 #include "player/player_ex.h"
 #include "storage/formats.h"
+#include "storage/source_kind.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -332,7 +333,13 @@ void COrbiscopeDlg::OpenFromCommandLine() {
     if (m_strFilePath.isEmpty()) return;
     qmLog("COrbiscopeDlg::OpenFromCommandLine %s mode %d\n", qPrintable(m_strFilePath), m_nMode);
     emit openFromCommandLineRequested(m_strFilePath);
-    if (OpenAvrFile() != 1 || !m_bFileOpen) return;
+    // A disk image or a DVR disk's device opens as a disk.
+    const SourceKind kind = ClassifySource(QFile::encodeName(m_strFilePath).toStdString());
+    if (kind == SourceKind::kDiskImage || kind == SourceKind::kBlockDevice) {
+        if (!OpenDiskSource(m_strFilePath)) return;
+    } else if (OpenAvrFile() != 1 || !m_bFileOpen) {
+        return;
+    }
     if (m_nMode == 0) return;
     if (m_nMode >= 1 && m_nMode <= 4) SetDisplayMode(m_nMode);
     if (m_nCamMap[0] != 0) ApplyCamMap(m_nMode);
@@ -350,6 +357,9 @@ void COrbiscopeDlg::OnCommand(int id) {
         break;
     case kOpenFile:
         OnOpenFile();
+        break;
+    case kOpenDiskImage:
+        OnOpenDiskImage();
         break;
     case kClose:
         reject();
@@ -442,6 +452,26 @@ QMenu* COrbiscopeDlg::LoadMenu() {
     QAction* open = m_pLoadMenu->addAction(QStringLiteral("&OpenFile"));
     open->setData(cmd::kOpenFile);
     connect(open, &QAction::triggered, this, [this] { OnCommand(cmd::kOpenFile); });
+    QAction* image = m_pLoadMenu->addAction(QStringLiteral("Open disk &image..."));
+    image->setData(cmd::kOpenDiskImage);
+    connect(image, &QAction::triggered, this, [this] { OnCommand(cmd::kOpenDiskImage); });
+
+    // The DVR drives attached now, numbered as cards and disks apart.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_nLastDiskCmd = 0;
+    std::vector<DiskEntry> found = m_driveFinder ? m_driveFinder() : FindDvrDrives();
+    QApplication::restoreOverrideCursor();
+    if (found.size() > cmd::kLastDisk - cmd::kDiskBase)
+        found.resize(cmd::kLastDisk - cmd::kDiskBase);
+    // Rebuilt every time: a drive taken away must leave the menu.
+    m_Disks = std::move(found);
+    const std::vector<std::string> labels = DriveMenuLabels(m_Disks);
+    for (size_t i = 0; i < labels.size(); ++i) {
+        const uint32_t command = cmd::kDiskBase + uint32_t(i + 1);
+        QAction* disk = m_pLoadMenu->addAction(QString::fromStdString(labels[i]));
+        disk->setData(command);
+        connect(disk, &QAction::triggered, this, [this, command] { OnDiskCommand(command); });
+    }
     return m_pLoadMenu;
 }
 
@@ -566,6 +596,11 @@ void COrbiscopeDlg::OnOpenFile() {
     const QString path = m_pPrompts->OpenFileName(
         this, QStringLiteral("Archived Quillmere DVR Files (*.avr)|*.avr|All Files (*.*)|*.*|"));
     if (!path.isEmpty()) {
+        if (ClassifySource(QFile::encodeName(path).toStdString()) == SourceKind::kDiskImage) {
+            m_bBusy = false;
+            OpenDiskSource(path);
+            return;
+        }
         m_strFilePath = path;
         m_pTimeline->SetPos(0);
         m_pTimeline->update();

@@ -10,6 +10,7 @@
 #include "app/command_line_info.h"
 #include "app/user_prompts.h"
 #include "app/volume_control.h"
+#include "storage/disk_probe.h"
 
 #include <QDialog>
 #include <QPoint>
@@ -17,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -77,6 +79,11 @@ constexpr int kDisplay9 = 32777;
 constexpr int kDisplay16 = 32778;
 constexpr int kDisplay32 = 32783;
 constexpr int kOpenFile = 32784;
+constexpr int kOpenDiskImage = 32785;
+// The Load menu's disk entries: kFirstDisk + i for the i-th entry (from 1).
+constexpr uint32_t kDiskBase = 0x45678912;
+constexpr uint32_t kFirstDisk = 0x45678913;
+constexpr uint32_t kLastDisk = 0x45678922;
 constexpr int kAbout = 16;
 } // namespace cmd
 
@@ -132,6 +139,17 @@ public:
     // Opening and closing (1 accepted, 0 refused).
     int OpenAvrFile();
     void OnOpenFile();
+    // The Load menu's disk entries and its disk image item.
+    void OnDiskCommand(uint32_t command);
+    void OpenHdd(int entry);
+    void OnOpenDiskImage();
+    // Opens a disk image or a DVR disk's device by path; true when it opened.
+    bool OpenDiskSource(const QString& path);
+    // How the Load menu finds DVR drives (tests inject their own).
+    void SetDriveFinder(std::function<std::vector<DiskEntry>()> finder) {
+        m_driveFinder = std::move(finder);
+    }
+    const std::vector<DiskEntry>& Disks() const { return m_Disks; }
     void Stop();
 
     // Transport.
@@ -239,6 +257,8 @@ private:
     void SetTimelineRange(uint32_t start, uint32_t end);
     // Stop's work without its guard.
     void CloseRecording();
+    // After a disk opened: texts, ranges, timeline, controls.
+    void AfterDiskOpened();
 
     IUserPrompts* m_pPrompts;
     std::unique_ptr<IUserPrompts> m_pOwnPrompts;
@@ -247,6 +267,11 @@ private:
     QString m_strVersion;
     int m_nMode = 0;
     CamMap m_nCamMap{};
+
+    std::vector<DiskEntry> m_Disks;
+    uint32_t m_nLastDiskCmd = 0;
+    std::function<std::vector<DiskEntry>()> m_driveFinder;
+    QString m_strDiskPath; // the open disk's device or image, for the export
 
     bool m_bFileOpen = false;
     bool m_bHddOpen = false;

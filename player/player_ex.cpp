@@ -98,13 +98,29 @@ void CQMPlayerEx::StartThreads() {
 int CQMPlayerEx::LoadArchive(const std::string& path) {
     m_strPath = path;
     if (!FileHasContent(path)) return 0;
-    // The old threads go before the records they use are reset.
+    return LoadSource(kSourceArchive, [&] { return m_reader.OpenFile(path); });
+}
+
+int CQMPlayerEx::LoadDisk(int drive) {
+    m_strPath.clear();
+    return LoadSource(kSourceDisk, [&] { return m_reader.OpenDisk(drive); });
+}
+
+int CQMPlayerEx::LoadDiskPath(const std::string& path) {
+    m_strPath = path;
+    return LoadSource(kSourceDisk, [&] { return m_reader.OpenDiskPath(path); });
+}
+
+int CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
+    // The old threads go before the records they use are reset, and before
+    // the reader changes what it reads: for a disk too, the play thread is
+    // never left delivering from a reader being reopened.
     m_bActive = 0;
     StopThreads();
     ClearStarted();
     ResetChannelRecords();
-    if (!m_reader.OpenFile(path)) return 0;
-    m_nSourceKind = kSourceArchive;
+    if (!open()) return 0;
+    m_nSourceKind = kind;
     m_pWaveOut.reset();
     m_pWaveOut = m_soundDeviceFactory ? std::make_unique<CWaveOutRenderImpl>(m_soundDeviceFactory())
                                       : std::make_unique<CWaveOutRenderImpl>();

@@ -39,7 +39,8 @@ enum PlayState : int {
     kPlayStateFast = 3,
 };
 
-enum SourceKind : int { kSourceArchive = 0, kSourceDisk = 1 };
+// What the open recording is read from (m_nSourceKind).
+enum PlaybackSource : int { kSourceArchive = 0, kSourceDisk = 1 };
 
 constexpr int kPlayerChannels = 32;
 constexpr int kTimerStatus = 4353;   // every 3000 ms
@@ -51,8 +52,12 @@ public:
     explicit CQMPlayerEx(QWidget* parent = nullptr);
     ~CQMPlayerEx() override;
 
-    // 1 opened, 0 failed, -1 the reader reported a failed load.
+    // 1 opened, 0 failed.
     int LoadArchive(const std::string& path);
+    // A DVR disk by drive number, or a disk image or device by path; the
+    // reader's OpenError() says why an open failed.
+    int LoadDisk(int drive);
+    int LoadDiskPath(const std::string& path);
     // Ends the play and display threads. The destructor does it too; an owner
     // (or a subclass) calls it first so that no thread reaches the window
     // while it is being destroyed.
@@ -164,6 +169,7 @@ private:
 
     void StopThreads();
     void StartThreads();
+    int LoadSource(int kind, const std::function<int()>& open);
     // Re-seeks the reader at the current time in the given direction and
     // waits, pumping events, until the prefetch thread has made a pass.
     void Reseek(int reverse);

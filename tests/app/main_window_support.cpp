@@ -28,6 +28,7 @@ Recordings Make() {
     r.headerOnly = (dir / "header-only.avr").string();
     r.noMagic = (dir / "no-magic.avr").string();
     r.missing = (dir / "missing.avr").string();
+    r.diskImage = (dir / "disk.img").string();
 
     mkrec::RecordingPlan plan;
     plan.channels = {0, 1, 2, 3, 4, 5, 6, 7};
@@ -38,6 +39,12 @@ Recordings Make() {
     plan.blockSize = 65536;
     plan.quality = 30;
     mkrec::writeArchive(plan, r.eightCameras);
+
+    mkrec::RecordingPlan disk = plan;
+    disk.channels = {0, 1, 2, 3};
+    mkrec::DiskImageOptions ring;
+    ring.wrap = true;
+    mkrec::writeDiskImage(disk, ring, r.diskImage);
 
     std::ifstream in(r.eightCameras, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});

@@ -45,6 +45,7 @@ struct Recordings {
     std::string headerOnly;   // the last 512 bytes of it: a header whose tables are missing
     std::string noMagic;      // 1024 zero bytes
     std::string missing;      // a path that does not exist
+    std::string diskImage;    // cameras 1-4 as a DVR disk image with a wrapped ring
 };
 const Recordings& TestRecordings();
 

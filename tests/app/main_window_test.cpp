@@ -71,9 +71,11 @@ TEST_F(MainWindow, StartsEmptyWithTheTransportDisabled) {
     EXPECT_TRUE(m_dlg->Button(cmd::kFitScreen)->isChecked());
     EXPECT_FALSE(m_dlg->Player().isVisible());
 
+    m_dlg->SetDriveFinder([] { return std::vector<DiskEntry>{}; });
     QMenu* load = m_dlg->LoadMenu();
-    ASSERT_EQ(load->actions().size(), 1);
+    ASSERT_EQ(load->actions().size(), 2);
     EXPECT_EQ(load->actions()[0]->text(), "&OpenFile");
+    EXPECT_EQ(load->actions()[1]->text(), "Open disk &image...");
 
     m_dlg->SetVersion("1.0.0.1");
     m_dlg->OnCommand(cmd::kAbout);
@@ -331,6 +333,56 @@ TEST(MainWindowVolume, SliderShowsTheMixerAndVolMutes) {
     dlg.OnCommand(cmd::kVolumeButton);
     EXPECT_TRUE(mixer->on);
     EXPECT_EQ(dlg.Button(cmd::kVolumeButton)->Face(), ButtonFace::Speaker);
+}
+
+TEST_F(MainWindow, LoadMenuListsTheDvrDrivesAndOpensADiskImage) {
+    DiskEntry card;
+    card.drive = 1;
+    card.sizeGB = 7.9f;
+    card.kind = kDriveKindCard;
+    DiskEntry disk;
+    disk.drive = 3;
+    disk.sizeGB = GigabytesOfSectors(3907024065);
+    disk.kind = kDriveKindDisk;
+    std::vector<DiskEntry> drives = {card, disk};
+    m_dlg->SetDriveFinder([&] { return drives; });
+    QMenu* load = m_dlg->LoadMenu();
+    QStringList texts;
+    QList<uint32_t> commands;
+    for (QAction* a : load->actions()) {
+        texts << a->text();
+        commands << a->data().toUInt();
+    }
+    EXPECT_EQ(texts, QStringList({"&OpenFile", "Open disk &image...", "SD #01\t7.9 GB",
+                                  "HDD #01\t2000.4 GB"}));
+    EXPECT_EQ(commands[2], 0x45678912u + 1);
+    EXPECT_EQ(commands[3], 0x45678912u + 2);
+    // No DVR drive now: the menu keeps the file items only.
+    drives.clear();
+    EXPECT_EQ(m_dlg->LoadMenu()->actions().size(), 2);
+
+    // Opening an image leaves the status text and the title as they were.
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskImage);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    ASSERT_TRUE(m_dlg->IsHddOpen()) << m_prompts.notices.join("|").toStdString();
+    EXPECT_FALSE(m_dlg->IsFileOpen());
+    EXPECT_EQ(m_dlg->StatusText(), "Stop");
+    EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
+    for (int camera = 1; camera <= 8; ++camera)
+        EXPECT_EQ(m_dlg->CameraButton(camera)->isEnabled(), camera <= 4) << camera;
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().m_nCurTime.load() != 0; }, 10000));
+    // A disk plays at most four times faster.
+    m_dlg->OnFastForward();
+    m_dlg->OnFastForward();
+    m_dlg->OnFastForward();
+    EXPECT_EQ(m_dlg->StatusText(), "Fast Forward 4X");
+    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 4);
+
+    // Something that is no disk.
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().noMagic);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    EXPECT_EQ(m_prompts.notices, QStringList({"NO video in Hard Drive"}));
+    EXPECT_FALSE(m_dlg->IsHddOpen());
 }
 
 TEST_F(MainWindow, SaveAsAviExportsTheChosenCameraAndResumes) {
