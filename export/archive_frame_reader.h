@@ -19,16 +19,6 @@
 
 namespace qm {
 
-struct ExportReaderSettings {
-    // Narrow the archive's own time range (both ends inclusive).
-    std::optional<uint32_t> from;
-    std::optional<uint32_t> to;
-    IExportAudioDecoder* audioDecoder = nullptr;
-    bool decodeAudio = true;
-    const std::atomic<int>* cancel = nullptr; // non-zero: end the data
-    std::atomic<int>* percent = nullptr;      // progress, 0-99 while reading
-};
-
 class TArchiveFrameReader : public IExportFrameReader {
 public:
     explicit TArchiveFrameReader(ExportReaderSettings settings = {});
@@ -41,7 +31,7 @@ public:
     int ReadFrame(ExportFrame& frame) override { return readVideoFrameFile(frame); }
     void ReleaseBlockIndexList_AVI();
 
-    const std::string& Error() const { return m_strError; }
+    const std::string& Error() const override { return m_strError; }
     const ArchiveHeader& Header() const { return m_header; }
     uint32_t RangeStart() const { return m_nRangeStart; }
     uint32_t RangeEnd() const { return m_nRangeEnd; }

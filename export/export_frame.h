@@ -6,7 +6,10 @@
 
 #include "platform/byte_order.h"
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace qm {
@@ -52,6 +55,24 @@ public:
     // The next video frame of the channel: its length (>= 0) or an
     // ExportReadResult.
     virtual int ReadFrame(ExportFrame& frame) = 0;
+    // Why the last read failed, in a few words; empty when it did not say.
+    virtual const std::string& Error() const {
+        static const std::string none;
+        return none;
+    }
+};
+
+class IExportAudioDecoder;
+
+// What the readers share. An archive reader narrows the archive's own range
+// to `from` and `to` (both ends inclusive); a disk reader is given its range.
+struct ExportReaderSettings {
+    std::optional<uint32_t> from;
+    std::optional<uint32_t> to;
+    IExportAudioDecoder* audioDecoder = nullptr;
+    bool decodeAudio = true;
+    const std::atomic<int>* cancel = nullptr; // non-zero: end the data
+    std::atomic<int>* percent = nullptr;      // progress, 0-99 while reading
 };
 
 // Turns one frame's sound into 16-bit mono PCM at 8000 samples per second.

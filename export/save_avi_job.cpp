@@ -1,6 +1,7 @@
 #include "export/save_avi_job.h"
 
 #include "export/archive_frame_reader.h"
+#include "export/disk_frame_reader.h"
 #include "platform/diagnostics.h"
 #include "storage/file_reader.h"
 
@@ -41,11 +42,23 @@ bool TSaveAviJob::Run() {
     m_bSucceeded = false;
     m_nProgressPercent = 0;
     if (m_request.channel < 0 || m_request.channel > 31) return Fail("no such channel");
-    // The frame reader by kind of source. A DVR disk's reader (its blocks
-    // located through the storage reader's disk block list) belongs here.
-    if (m_request.sourceKind != kExportSourceArchive)
-        return Fail("exporting from a DVR disk is not available");
+    if (m_request.sourceKind == kExportSourceDisk) return RunDisk();
+    return RunArchive();
+}
 
+ExportReaderSettings TSaveAviJob::ReaderSettings() {
+    ExportReaderSettings settings;
+    settings.from = m_request.from;
+    settings.to = m_request.to;
+    settings.audioDecoder = m_request.audioDecoder;
+    settings.decodeAudio =
+        m_request.audioDecoder && (m_request.withAudio || m_request.frameWritten);
+    settings.cancel = &m_bCancelRequested;
+    settings.percent = &m_nProgressPercent;
+    return settings;
+}
+
+bool TSaveAviJob::RunArchive() {
     const int fd = OpenReadOnly(m_request.sourcePath);
     if (fd < 0) return Fail(m_request.sourcePath + ": " + std::strerror(errno));
     struct CloseOnExit {
@@ -53,18 +66,45 @@ bool TSaveAviJob::Run() {
         ~CloseOnExit() { ::close(fd); }
     } closer{fd};
 
-    ExportReaderSettings readerSettings;
-    readerSettings.from = m_request.from;
-    readerSettings.to = m_request.to;
-    readerSettings.audioDecoder = m_request.audioDecoder;
-    readerSettings.decodeAudio =
-        m_request.audioDecoder && (m_request.withAudio || m_request.frameWritten);
-    readerSettings.cancel = &m_bCancelRequested;
-    readerSettings.percent = &m_nProgressPercent;
-    TArchiveFrameReader reader(readerSettings);
+    TArchiveFrameReader reader(ReaderSettings());
     if (!reader.bBuildBlockIndexList_AVI(fd, m_request.channel))
         return Fail(m_request.sourcePath + ": " + reader.Error());
+    const bool ok = RunSegments(reader);
+    reader.ReleaseBlockIndexList_AVI();
+    return ok;
+}
 
+bool TSaveAviJob::RunDisk() {
+    const std::string& name = m_request.sourcePath;
+    auto disk = m_request.disk;
+    if (!disk) {
+        std::string error;
+        disk = OpenDiskForExport(name, error);
+        if (!disk) return Fail(name + ": " + error);
+    }
+    const std::string camera = "camera " + std::to_string(m_request.channel + 1);
+    if (!disk->Records(m_request.channel)) return Fail(camera + " is not recorded on " + name);
+
+    // Unset ends stand for the recording's own first and last second, the
+    // last one included.
+    const DiskIndex& index = disk->index;
+    const uint32_t start = m_request.from.value_or(0);
+    const uint32_t end = m_request.to
+                             ? *m_request.to
+                             : (index.endTime == UINT32_MAX ? UINT32_MAX : index.endTime + 1);
+    if (start >= end) return Fail("the range holds no second");
+
+    TDiskFrameReader reader(ReaderSettings(), m_request.diskReadTimeoutMs);
+    if (!reader.bBuildBlockIndexList_AVI(disk, m_request.channel, start, end))
+        return Fail(name + ": " + reader.Error());
+    if (reader.BlockList().empty())
+        return Fail("no block of the disk holds " + camera + " in the range");
+    const bool ok = RunSegments(reader);
+    reader.ReleaseBlockIndexList_AVI();
+    return ok;
+}
+
+bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
     SegmentSettings segmentSettings;
     segmentSettings.withAudio = m_request.withAudio;
     segmentSettings.percent = &m_nProgressPercent;
@@ -84,7 +124,6 @@ bool TSaveAviJob::Run() {
         result = driver.SaveAviSegment(name);
         if (driver.OpenedFile()) m_files.push_back(name);
     }
-    reader.ReleaseBlockIndexList_AVI();
 
     // After a size change the data may end before another key frame comes:
     // everything there was to write has been written.
@@ -99,6 +138,10 @@ bool TSaveAviJob::Run() {
     if (result == kSegmentNoFrame && driver.LastReadResult() == kExportEnd)
         return Fail("camera " + std::to_string(m_request.channel + 1) +
                     " has no key frame in the range");
+    // The reader knows best why it could not go on.
+    if (driver.LastReadResult() < 0 && driver.LastReadResult() != kExportEnd &&
+        !reader.Error().empty())
+        return Fail(m_request.sourcePath + ": " + reader.Error());
     return Fail(driver.Error().empty() ? "the export failed" : driver.Error());
 }
 

@@ -4,9 +4,11 @@
 // runs segment after segment into numbered files (NAME.avi, NAME-002.avi, ...)
 // whenever the picture size changes, and reports the outcome. The dialog (or
 // qmtool) watches ProgressPercent() and may Cancel() from another thread; a
-// cancelled export completes its open file and counts as a success.
+// cancelled export completes its open file and counts as a success. Archives
+// and DVR disks (devices or images) are read by readers of their own.
 
 #include "export/avi_segment.h"
+#include "export/disk_export_source.h"
 #include "export/export_frame.h"
 
 #include <atomic>
@@ -26,10 +28,17 @@ constexpr char kSaveAviFailText[] = "Save as AVI fail.";
 
 struct SaveAviRequest {
     int sourceKind = kExportSourceArchive;
+    // An archive file, or a DVR disk's block device or image.
     std::string sourcePath;
+    // A disk already opened for the export (its own device and index); when
+    // null the job opens sourcePath itself.
+    std::shared_ptr<const DiskExportSource> disk;
     int channel = 0; // 0-31
     bool withAudio = true;
-    // Both ends inclusive, within the recording's own range.
+    // The seconds to export. `from` is included. For an archive `to` is
+    // included too; for a disk it is the first second left out, as the save
+    // dialog's end picker means it. Unset: the recording's own first or last
+    // second (both included).
     std::optional<uint32_t> from;
     std::optional<uint32_t> to;
     std::string outputPath;                      // the first file; later ones are numbered after it
@@ -39,6 +48,8 @@ struct SaveAviRequest {
     // Called on the job's thread for every frame written, with its decoded sound.
     std::function<void(const ExportFrame&)> frameWritten;
     uint64_t segmentByteLimit = kAviSegmentByteLimit;
+    // How long one read from a disk may take before the export gives up.
+    int64_t diskReadTimeoutMs = kExportDiskReadTimeoutMs;
 };
 
 // The name of segment file n (from 1): the first is the name as given, the
@@ -68,6 +79,11 @@ public:
 
 private:
     bool Fail(const std::string& error);
+    ExportReaderSettings ReaderSettings();
+    bool RunArchive();
+    bool RunDisk();
+    // Writes the numbered files from `reader`, whose list is built.
+    bool RunSegments(IExportFrameReader& reader);
 
     SaveAviRequest m_request;
     std::atomic<int> m_nProgressPercent{0};

@@ -60,6 +60,14 @@ std::string WriteArchive(const mkrec::RecordingPlan& plan) {
     return path;
 }
 
+std::string WriteDiskImage(const mkrec::RecordingPlan& plan, const mkrec::DiskImageOptions& ring,
+                           mkrec::DiskImageLayout* layout, const std::string& name) {
+    const std::string path = TempPath(name);
+    const auto written = mkrec::writeDiskImage(plan, ring, path);
+    if (layout) *layout = written;
+    return path;
+}
+
 int RunCommand(const std::string& command, std::string& out, std::string* err) {
     const std::string errFile = TempPath("stderr.txt");
     FILE* pipe = ::popen((command + (err ? " 2>" + errFile : "")).c_str(), "r");

@@ -3,6 +3,7 @@
 // running programs, and the pictures of an exported file read back through the
 // ffmpeg command (an independent demuxer and decoder).
 
+#include "tools/mkrec/disk_image_writer.h"
 #include "tools/mkrec/recording_plan.h"
 
 #include <cstdint>
@@ -17,6 +18,10 @@ std::string TempPath(const std::string& name);
 // Cameras 1 and 2 at 176 x 144, 8 frames per second for 4 seconds.
 mkrec::RecordingPlan SmallPlan(mkrec::VideoCodec codec = mkrec::VideoCodec::H264);
 std::string WriteArchive(const mkrec::RecordingPlan& plan);
+// The same recording as an image of a DVR's disk (or card) with that ring.
+std::string WriteDiskImage(const mkrec::RecordingPlan& plan, const mkrec::DiskImageOptions& ring,
+                           mkrec::DiskImageLayout* layout = nullptr,
+                           const std::string& name = "disk.img");
 
 // Exit status of a shell command, with its stdout and, if asked, its stderr.
 int RunCommand(const std::string& command, std::string& out, std::string* err = nullptr);

@@ -1,7 +1,9 @@
 // qmtool export: the player's Save as AVI on the command line. One camera of
-// an archive is written into NAME.avi and, after every change of picture
-// size, NAME-002.avi, NAME-003.avi, ...; optionally its sound also goes into
-// a WAV file. The written files are listed on stdout, one per line.
+// an archive, a DVR disk or a disk image is written into NAME.avi and, after
+// every change of picture size, NAME-002.avi, NAME-003.avi, ...; optionally
+// its sound also goes into a WAV file. The written files are listed on
+// stdout, one per line. Without --from/--to the whole recording is exported;
+// unlike the player's dialog there is no 60-minute limit.
 
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
@@ -10,6 +12,7 @@
 #include "platform/diagnostics.h"
 #include "storage/file_reader.h"
 #include "storage/formats.h"
+#include "storage/source_kind.h"
 #include "tools/qmtool/commands.h"
 
 #include <atomic>
@@ -18,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -46,7 +50,7 @@ private:
 };
 
 // The archive's channel mask, or nullopt with a message.
-std::optional<uint32_t> RecordedChannels(const std::string& path, std::string& error) {
+std::optional<uint32_t> ArchiveChannels(const std::string& path, std::string& error) {
     const int fd = qm::OpenReadOnly(path);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
@@ -56,15 +60,41 @@ std::optional<uint32_t> RecordedChannels(const std::string& path, std::string& e
     std::vector<uint8_t> bytes(qm::kArchiveHeaderSize);
     const bool read = length >= bytes.size() &&
                       qm::ReadExact(fd, length - bytes.size(), bytes.data(), bytes.size());
-    std::vector<uint8_t> diskInfo(qm::kDiskInfoSize);
-    const bool disk = qm::ReadExact(fd, qm::kDiskInfoOffset, diskInfo.data(), diskInfo.size()) &&
-                      qm::isDiskMagicAnyOrder(qm::loadLE32(diskInfo.data()));
     ::close(fd);
     const qm::ByteView view(bytes.data(), bytes.size());
     const auto header = read ? qm::parseArchiveHeader(view) : std::nullopt;
     if (header && qm::checkArchiveMagic(view)) return header->channelMask;
-    error = path + (disk ? ": exporting from a DVR disk is not available yet"
-                         : ": Check file format error.");
+    error = path + ": Check file format error.";
+    return std::nullopt;
+}
+
+// Points the request at SOURCE by its kind and returns the recorded cameras,
+// or nullopt with a message. A disk is opened here, once, for the job.
+std::optional<uint32_t> PrepareSource(const std::string& path, qm::SaveAviRequest& request,
+                                      std::string& error) {
+    request.sourcePath = path;
+    std::string why;
+    switch (qm::ClassifySource(path, &why)) {
+    case qm::SourceKind::kArchive:
+        request.sourceKind = qm::kExportSourceArchive;
+        return ArchiveChannels(path, error);
+    case qm::SourceKind::kDiskImage:
+    case qm::SourceKind::kBlockDevice: {
+        request.sourceKind = qm::kExportSourceDisk;
+        request.disk = qm::OpenDiskForExport(path, why);
+        if (!request.disk) {
+            error = path + ": NO video in Hard Drive (" + why + ")";
+            return std::nullopt;
+        }
+        return request.disk->index.channelMask;
+    }
+    case qm::SourceKind::kUnknown:
+        break;
+    }
+    // A file that is there but is no recording gets the player's message.
+    struct stat st {};
+    const bool regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    error = path + ": " + (regular ? std::string("Check file format error.") : why);
     return std::nullopt;
 }
 
@@ -95,17 +125,20 @@ int RunExport(const ParsedArgs& args) {
 
     const std::string& source = args.positionals[0];
     std::string error;
-    const auto mask = RecordedChannels(source, error);
+    const auto mask = PrepareSource(source, request, error);
     if (!mask) return Fail(error);
     if (!(*mask & (1u << (*camera - 1))))
         return Fail("camera " + std::to_string(*camera) + " is not recorded in " + source);
+    // --to names the last second exported; a disk's job wants the first one
+    // left out.
+    if (request.sourceKind == qm::kExportSourceDisk && request.to && *request.to != UINT32_MAX)
+        ++*request.to;
 
     qm::TWavWriter wav;
     if (wavPath && !wav.Open(*wavPath, qm::kExportAudioRate)) return Fail(wav.Error());
     qm::TExportAudioDecoder<qm::TAudioDecoderCtrl> decoders;
     AudioDecoderSlot decoder(&decoders);
 
-    request.sourcePath = source;
     request.channel = *camera - 1;
     request.withAudio = !args.has("--no-audio");
     request.outputPath = *out;
