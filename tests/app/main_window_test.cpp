@@ -413,6 +413,26 @@ TEST_F(MainWindow, SaveAsAviExportsTheChosenCameraAndResumes) {
     EXPECT_EQ(m_dlg->StatusText(), "Play"); // playing again after the dialog
 }
 
+TEST_F(MainWindow, SaveAsAviFromADiskImageOffersItsRange) {
+    QTemporaryDir dir;
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskImage);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    ASSERT_TRUE(m_dlg->IsHddOpen());
+    m_prompts.saveAnswer = dir.filePath("disk.avi");
+    QTimer::singleShot(100, m_dlg.get(), [&] {
+        auto* save = m_dlg->findChild<CQMSaveAviDlg*>();
+        ASSERT_NE(save, nullptr);
+        EXPECT_TRUE(save->StartPicker()->isVisibleTo(save));
+        EXPECT_EQ(save->StartPicker()->dateTime().toSecsSinceEpoch(), m_dlg->StartTime());
+        EXPECT_EQ(save->EndPicker()->dateTime().toSecsSinceEpoch(), m_dlg->EndTime());
+        EXPECT_EQ(save->ChannelList()->count(), 4);
+        save->OnStart();
+    });
+    m_dlg->OnSaveAvi();
+    EXPECT_EQ(m_prompts.notices, QStringList({"Save as AVI success."}));
+    EXPECT_GT(QFileInfo(m_prompts.saveAnswer).size(), 4096);
+}
+
 TEST(SaveAviDialog, DiskRangeIsValidatedInOrder) {
     QStringList notices;
     CQMSaveAviDlg dlg([&](QWidget*, const QString& text) { notices << text; });
