@@ -1,5 +1,6 @@
 // Type 3 (B, G, R, 0) conversion of D1 pictures: our scalar, SSE2 and AVX2
-// versions against libswscale's yuv420p -> bgr0 on the same planes.
+// versions against libswscale's yuv420p -> bgr0 on the same planes, and the
+// full-range (JPEG) variant against libswscale's yuvj420p -> bgr0.
 
 #include "codec/color_convert.h"
 
@@ -41,13 +42,13 @@ void Count(benchmark::State& state) {
                                                     benchmark::Counter::kIsRate);
 }
 
-void BM_Convert(benchmark::State& state, qm::ConvertImpl impl) {
+void BM_Convert(benchmark::State& state, qm::ConvertImpl impl, bool fullRange) {
     if (!qm::ConvertImplAvailable(impl)) {
         state.SkipWithError("not available on this processor");
         return;
     }
     Frame f;
-    const qm::YuvPlanes planes{f.y.data(), f.u.data(), f.v.data(), kWidth, kWidth / 2};
+    const qm::YuvPlanes planes{f.y.data(), f.u.data(), f.v.data(), kWidth, kWidth / 2, fullRange};
     for (auto _ : state) {
         qm::ConvertYuv420(planes, f.out.data(), kWidth, kHeight, qm::kOutputBGR0, impl);
         benchmark::DoNotOptimize(f.out.data());
@@ -56,10 +57,10 @@ void BM_Convert(benchmark::State& state, qm::ConvertImpl impl) {
     Count(state);
 }
 
-void BM_Swscale(benchmark::State& state) {
+void BM_Swscale(benchmark::State& state, AVPixelFormat format) {
     Frame f;
-    SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_YUV420P, kWidth, kHeight,
-                                     AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext* sws = sws_getContext(kWidth, kHeight, format, kWidth, kHeight, AV_PIX_FMT_BGR0,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws) {
         state.SkipWithError("sws_getContext failed");
         return;
@@ -77,11 +78,14 @@ void BM_Swscale(benchmark::State& state) {
     Count(state);
 }
 
-BENCHMARK_CAPTURE(BM_Convert, Scalar, qm::ConvertImpl::Scalar);
-BENCHMARK_CAPTURE(BM_Convert, SSE2, qm::ConvertImpl::SSE2);
-BENCHMARK_CAPTURE(BM_Convert, AVX2, qm::ConvertImpl::AVX2);
-BENCHMARK_CAPTURE(BM_Convert, Auto, qm::ConvertImpl::Auto);
-BENCHMARK(BM_Swscale);
+BENCHMARK_CAPTURE(BM_Convert, Scalar, qm::ConvertImpl::Scalar, false);
+BENCHMARK_CAPTURE(BM_Convert, SSE2, qm::ConvertImpl::SSE2, false);
+BENCHMARK_CAPTURE(BM_Convert, AVX2, qm::ConvertImpl::AVX2, false);
+BENCHMARK_CAPTURE(BM_Convert, Auto, qm::ConvertImpl::Auto, false);
+BENCHMARK_CAPTURE(BM_Swscale, yuv420p, AV_PIX_FMT_YUV420P);
+// Full range (Motion JPEG): read directly, against libswscale from yuvj420p.
+BENCHMARK_CAPTURE(BM_Convert, FullRangeAuto, qm::ConvertImpl::Auto, true);
+BENCHMARK_CAPTURE(BM_Swscale, yuvj420p, AV_PIX_FMT_YUVJ420P);
 
 } // namespace
 

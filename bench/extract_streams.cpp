@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
         }
         std::fwrite(record.payload, 1, record.size, f);
     }
-    for (auto& [channel, f] : out) std::fclose(f);
+    for (auto& [channel, f] : out)
+        std::fclose(f);
     return 0;
 }

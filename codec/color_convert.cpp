@@ -23,6 +23,9 @@ inline uint8_t SatU8(int16_t v) {
 void RowBgr0(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
     RowBgr0Scalar(y, u, v, out, 0, n);
 }
+void RowBgr0Full(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
+    RowBgr0Scalar(y, u, v, out, 0, n, true);
+}
 void RowYuy2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
     RowPackedScalar(y, u, v, out, 0, n, false);
 }
@@ -33,15 +36,16 @@ void RowUyvy(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out,
 } // namespace
 
 void RowBgr0Scalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int from,
-                   int n) {
+                   int n, bool fullRange) {
+    const Coefficients& k = fullRange ? kFull : kStudio;
     for (int x = from; x < n; ++x) {
-        const int16_t yy = int16_t(y[x] > 16 ? y[x] - 16 : 0);
-        const int16_t yt = MulHi(int16_t(yy << 3), kCoefY);
+        const int16_t yy = int16_t(y[x] > k.yOffset ? y[x] - k.yOffset : 0);
+        const int16_t yt = MulHi(int16_t(yy << 3), k.y);
         const int16_t uu = int16_t((u[x >> 1] - 128) * 8);
         const int16_t vv = int16_t((v[x >> 1] - 128) * 8);
-        const int16_t r = Sat16(yt + MulHi(vv, kCoefRV));
-        const int16_t g = Sat16(yt + Sat16(MulHi(uu, kCoefGU) + MulHi(vv, kCoefGV)));
-        const int16_t b = Sat16(yt + MulHi(uu, kCoefBU));
+        const int16_t r = Sat16(yt + MulHi(vv, k.rv));
+        const int16_t g = Sat16(yt + Sat16(MulHi(uu, k.gu) + MulHi(vv, k.gv)));
+        const int16_t b = Sat16(yt + MulHi(uu, k.bu));
         uint8_t* p = out + 4 * x;
         p[0] = SatU8(b);
         p[1] = SatU8(g);
@@ -60,7 +64,7 @@ void RowPackedScalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8
     }
 }
 
-const RowKernels kScalarKernels = {RowBgr0, RowYuy2, RowUyvy};
+const RowKernels kScalarKernels = {RowBgr0, RowYuy2, RowUyvy, RowBgr0Full};
 
 } // namespace convert_detail
 
@@ -122,7 +126,7 @@ void ConvertYuv420(const YuvPlanes& src, uint8_t* out, int width, int height, in
                                           : impl == ConvertImpl::SSE2
                                               ? convert_detail::kSse2Kernels
                                               : convert_detail::kScalarKernels;
-    const convert_detail::RowFn row = type == kOutputBGR0   ? k.bgr0
+    const convert_detail::RowFn row = type == kOutputBGR0   ? (src.fullRange ? k.bgr0Full : k.bgr0)
                                       : type == kOutputYUY2 ? k.yuy2
                                                             : k.uyvy;
     if (outStride == 0) outStride = ptrdiff_t(width) * bpp;

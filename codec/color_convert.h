@@ -6,6 +6,8 @@
 //   type 3: 32-bit pixels B, G, R, 0, stride width * 4
 // Type 3 uses 13-bit fixed point with 16-bit saturating arithmetic; the scalar
 // version below is the reference and every vector version is bit-exact with it.
+// Type 3 also reads full-range (JPEG) pictures directly, so that Motion JPEG
+// needs no range-compressing pass first; types 1 and 2 copy the samples.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +25,8 @@ struct YuvPlanes {
     const uint8_t* u = nullptr;
     const uint8_t* v = nullptr;
     int yStride = 0;
-    int cStride = 0; // chroma row r / 2 serves output rows r
+    int cStride = 0;        // chroma row r / 2 serves output rows r
+    bool fullRange = false; // samples 0-255 (JPEG) rather than 16-235
 };
 
 enum class ConvertImpl { Auto, Scalar, SSE2, AVX2 };
@@ -53,6 +56,7 @@ struct RowKernels {
     RowFn bgr0;
     RowFn yuy2;
     RowFn uyvy;
+    RowFn bgr0Full; // type 3 from full-range samples
 };
 
 extern const RowKernels kScalarKernels;
@@ -61,7 +65,7 @@ extern const RowKernels kAvx2Kernels;
 
 // Scalar tails shared by the vector kernels: pixels [from, n), `from` even.
 void RowBgr0Scalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int from,
-                   int n);
+                   int n, bool fullRange = false);
 void RowPackedScalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int from,
                      int n, bool uyvy);
 
@@ -71,6 +75,14 @@ constexpr int16_t kCoefRV = 13123;
 constexpr int16_t kCoefGU = -3218;
 constexpr int16_t kCoefGV = -6686;
 constexpr int16_t kCoefBU = 16591;
+
+// The same for full-range samples (Y taken whole, no offset of 16).
+struct Coefficients {
+    uint8_t yOffset;
+    int16_t y, rv, gu, gv, bu;
+};
+constexpr Coefficients kStudio{16, kCoefY, kCoefRV, kCoefGU, kCoefGV, kCoefBU};
+constexpr Coefficients kFull{0, 8192, 11485, -2819, -5850, 14516};
 
 } // namespace convert_detail
 } // namespace qm

@@ -9,19 +9,20 @@
 namespace qm::convert_detail {
 namespace {
 
+template <const Coefficients& kC>
 void RowBgr0Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m128i c16 = _mm_set1_epi8(16);
+    const __m128i cOffset = _mm_set1_epi8(char(kC.yOffset));
     const __m256i c128 = _mm256_set1_epi16(128);
-    const __m256i cy = _mm256_set1_epi16(kCoefY);
-    const __m256i crv = _mm256_set1_epi16(kCoefRV);
-    const __m256i cgu = _mm256_set1_epi16(kCoefGU);
-    const __m256i cgv = _mm256_set1_epi16(kCoefGV);
-    const __m256i cbu = _mm256_set1_epi16(kCoefBU);
+    const __m256i cy = _mm256_set1_epi16(kC.y);
+    const __m256i crv = _mm256_set1_epi16(kC.rv);
+    const __m256i cgu = _mm256_set1_epi16(kC.gu);
+    const __m256i cgv = _mm256_set1_epi16(kC.gv);
+    const __m256i cbu = _mm256_set1_epi16(kC.bu);
     int x = 0;
     for (; x + 16 <= n; x += 16) {
         const __m128i y8 =
-            _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x)), c16);
+            _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x)), cOffset);
         const __m256i yt = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_cvtepu8_epi16(y8), 3), cy);
         const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2));
         const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2));
@@ -45,7 +46,7 @@ void RowBgr0Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* 
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x + 32),
                             _mm256_permute2x128_si256(lo, hi, 0x31));
     }
-    RowBgr0Scalar(y, u, v, out, x, n);
+    RowBgr0Scalar(y, u, v, out, x, n, &kC == &kFull);
 }
 
 template <bool kUyvy>
@@ -68,14 +69,15 @@ void RowPackedAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t
 
 } // namespace
 
-const RowKernels kAvx2Kernels = {RowBgr0Avx2, RowPackedAvx2<false>, RowPackedAvx2<true>};
+const RowKernels kAvx2Kernels = {RowBgr0Avx2<kStudio>, RowPackedAvx2<false>, RowPackedAvx2<true>,
+                                 RowBgr0Avx2<kFull>};
 
 } // namespace qm::convert_detail
 
 #else
 
 namespace qm::convert_detail {
-const RowKernels kAvx2Kernels = {nullptr, nullptr, nullptr};
+const RowKernels kAvx2Kernels = {nullptr, nullptr, nullptr, nullptr};
 } // namespace qm::convert_detail
 
 #endif

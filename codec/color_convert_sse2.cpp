@@ -17,18 +17,20 @@ inline __m128i Load4(const uint8_t* p) {
     return _mm_cvtsi32_si128(v);
 }
 
+template <const Coefficients& kC>
 void RowBgr0Sse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i c16 = _mm_set1_epi8(16);
+    const __m128i cOffset = _mm_set1_epi8(char(kC.yOffset));
     const __m128i c128 = _mm_set1_epi16(128);
-    const __m128i cy = _mm_set1_epi16(kCoefY);
-    const __m128i crv = _mm_set1_epi16(kCoefRV);
-    const __m128i cgu = _mm_set1_epi16(kCoefGU);
-    const __m128i cgv = _mm_set1_epi16(kCoefGV);
-    const __m128i cbu = _mm_set1_epi16(kCoefBU);
+    const __m128i cy = _mm_set1_epi16(kC.y);
+    const __m128i crv = _mm_set1_epi16(kC.rv);
+    const __m128i cgu = _mm_set1_epi16(kC.gu);
+    const __m128i cgv = _mm_set1_epi16(kC.gv);
+    const __m128i cbu = _mm_set1_epi16(kC.bu);
     int x = 0;
     for (; x + 8 <= n; x += 8) {
-        __m128i yy = _mm_subs_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), c16);
+        __m128i yy =
+            _mm_subs_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), cOffset);
         yy = _mm_unpacklo_epi8(yy, zero);
         const __m128i yt = _mm_mulhi_epi16(_mm_slli_epi16(yy, 3), cy);
         __m128i uu = Load4(u + x / 2);
@@ -48,7 +50,7 @@ void RowBgr0Sse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_unpacklo_epi16(bg, r0));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 16), _mm_unpackhi_epi16(bg, r0));
     }
-    RowBgr0Scalar(y, u, v, out, x, n);
+    RowBgr0Scalar(y, u, v, out, x, n, &kC == &kFull);
 }
 
 template <bool kUyvy>
@@ -69,14 +71,15 @@ void RowPackedSse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t
 
 } // namespace
 
-const RowKernels kSse2Kernels = {RowBgr0Sse2, RowPackedSse2<false>, RowPackedSse2<true>};
+const RowKernels kSse2Kernels = {RowBgr0Sse2<kStudio>, RowPackedSse2<false>, RowPackedSse2<true>,
+                                 RowBgr0Sse2<kFull>};
 
 } // namespace qm::convert_detail
 
 #else
 
 namespace qm::convert_detail {
-const RowKernels kSse2Kernels = {nullptr, nullptr, nullptr};
+const RowKernels kSse2Kernels = {nullptr, nullptr, nullptr, nullptr};
 } // namespace qm::convert_detail
 
 #endif

@@ -172,7 +172,7 @@ bool TVideoDecoder::DecodePacket(const uint8_t* data, int size, uint8_t* out, in
     return true;
 }
 
-bool TVideoDecoder::ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes) {
+bool TVideoDecoder::ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes, bool fullRangeOk) {
     const AVFrame* frame = m_pCodec ? m_pCodec->Frame() : nullptr;
     bool fullRange = frame && frame->color_range == AVCOL_RANGE_JPEG;
     AVPixelFormat format = AVPixelFormat(pic.nFormat);
@@ -200,8 +200,8 @@ bool TVideoDecoder::ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes) {
     default:
         break;
     }
-    if (format == AV_PIX_FMT_YUV420P && !fullRange) {
-        planes = {pic.pY, pic.pU, pic.pV, pic.nYStride, pic.nCStride};
+    if (format == AV_PIX_FMT_YUV420P && (!fullRange || fullRangeOk)) {
+        planes = {pic.pY, pic.pU, pic.pV, pic.nYStride, pic.nCStride, fullRange};
         return pic.pU && pic.pV;
     }
     // Other layouts (4:2:2, 4:4:4, full-range JPEG, grey) are scaled to 4:2:0
@@ -243,7 +243,7 @@ bool TVideoDecoder::ConvertPicture(uint8_t* out, int width, int height, int type
     const int bpp = OutputBytesPerPixel(type);
     if (bpp == 0 || !m_pPicture || !m_pPicture->pY || width <= 0 || height == 0) return true;
     YuvPlanes planes;
-    if (!ToYuv420(*m_pPicture, planes)) return true;
+    if (!ToYuv420(*m_pPicture, planes, type == kOutputBGR0)) return true;
     // Never read past the decoded picture: a smaller picture fills the top-left
     // part of the output and leaves the rest as it was.
     const int rows = std::abs(height);

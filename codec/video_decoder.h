@@ -99,7 +99,8 @@ protected:
 
 private:
     // Pictures not in 4:2:0 studio-range layout are first scaled to it.
-    bool ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes);
+    // fullRangeOk: the caller reads full-range 4:2:0 itself (type 3 output).
+    bool ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes, bool fullRangeOk = false);
     SwsContext* m_pSws = nullptr;
     int m_nSwsWidth = 0, m_nSwsHeight = 0, m_nSwsFormat = -1;
     std::vector<uint8_t> m_scratch;

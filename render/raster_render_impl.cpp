@@ -174,13 +174,11 @@ RenderResult CRasterRenderImpl::DrawPicture(const uint8_t* picture, int pictureW
             if (m_texture.isNull()) {
                 qmLog("TEXTURE LOCKRECT hr = %0#x\n", static_cast<unsigned>(kRenderFail));
             } else {
-                uint8_t* dst = m_texture.bits();
-                const size_t pitch = size_t(m_texture.bytesPerLine());
-                for (int k = 0; k < tileH; ++k) {
-                    const uint8_t* src = picture + size_t(sourceRect.top + srcY + k) * stride +
-                                         size_t(sourceRect.left + srcX) * 4;
-                    memcpy(dst + size_t(k) * pitch, src, size_t(tileW) * 4);
-                }
+                // The tile is sampled where it lies in the picture: copying it
+                // out first would cost a whole picture of memory traffic per draw.
+                const ScaleSource tile{picture + size_t(sourceRect.top + srcY) * stride +
+                                           size_t(sourceRect.left + srcX) * 4,
+                                       stride, tileW, tileH};
                 result = kRenderOk;
                 m_nTileWidth = tileW;
                 m_nTileHeight = tileH;
@@ -200,7 +198,7 @@ RenderResult CRasterRenderImpl::DrawPicture(const uint8_t* picture, int pictureW
                 quad.v0 = 0.5f / m_nTextureHeight;
                 quad.u1 = static_cast<float>(tileW) / m_nTextureWidth;
                 quad.v1 = static_cast<float>(tileH) / m_nTextureHeight;
-                DrawQuad(quad);
+                DrawQuad(quad, tile);
                 yAcc = yNext;
             }
             srcY += tileH;
@@ -212,21 +210,18 @@ RenderResult CRasterRenderImpl::DrawPicture(const uint8_t* picture, int pictureW
     return result;
 }
 
-void CRasterRenderImpl::DrawQuad(const TileQuad& quad) {
+void CRasterRenderImpl::DrawQuad(const TileQuad& quad, const ScaleSource& tile) {
     if (quad.x1 <= quad.x0 || quad.y1 <= quad.y0 || !HasDevice()) {
         qmLog("TEXTURELETTERBOXING\tFAILED\n");
         return;
     }
     m_lastQuads.push_back(quad);
-    // The tile's filled part as an image of its own (no copy), so that the
-    // filter does not reach into texture memory left over from other tiles.
-    // The half-texel start of u0/v0 maps pixel centres onto texel centres; the
-    // painter's pixel centres already sit at +0.5, so the tile is used whole.
-    const QImage tile(m_texture.constBits(), m_nTileWidth, m_nTileHeight, m_texture.bytesPerLine(),
-                      QImage::Format_RGB32);
-    QPainter painter(&m_backBuffer);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.drawImage(QRect(quad.x0, quad.y0, quad.x1 - quad.x0, quad.y1 - quad.y0), tile);
+    // Bilinear over the tile alone, so that the filter never reaches into the
+    // neighbouring tiles; the half-texel start of u0/v0 maps pixel centres
+    // onto texel centres, which the scaler does.
+    const ScaleTarget surface{m_backBuffer.bits(), size_t(m_backBuffer.bytesPerLine()),
+                              m_backBuffer.width(), m_backBuffer.height()};
+    ScaleBilinear(tile, surface, quad.x0, quad.y0, quad.x1, quad.y1);
 }
 
 RenderResult CRasterRenderImpl::Present() {

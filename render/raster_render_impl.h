@@ -1,14 +1,16 @@
 #pragma once
 // The device renderer behind CVideoRenderer: a raster surface the size of the
 // window's client area (the back buffer, which keeps its content between
-// presents), one 512 x 512 tile image through which every picture is drawn
-// scaled with bilinear filtering, two fonts and the overlays of the current draw.
+// presents), a 512 x 512 tile grid over which every picture is drawn scaled
+// with bilinear filtering (each tile on its own, read in place from the
+// picture), two fonts and the overlays of the current draw.
 //
 // The surface has a device state like a display device: usable, lost (draws are
 // skipped) and not reset (a reset on the window's thread makes it usable).
 // A surface that cannot be made at the window's size is no device at all.
 
 #include "render/overlay.h"
+#include "render/picture_scale.h"
 #include "render/video_renderer.h"
 
 #include <QFont>
@@ -88,7 +90,7 @@ public:
 
 private:
     void CreateFonts();
-    void DrawQuad(const TileQuad& quad);
+    void DrawQuad(const TileQuad& quad, const ScaleSource& tile);
 
     IRenderWindow* m_pWindow = nullptr;
     QImage m_backBuffer; // the device: null when it could not be made

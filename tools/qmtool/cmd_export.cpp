@@ -18,8 +18,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -150,17 +152,24 @@ int RunExport(const ParsedArgs& args) {
     }
 
     qm::TSaveAviJob job(request);
-    std::atomic<bool> done{false};
+    // The progress line is refreshed every 200 ms, but the end of the job
+    // wakes the wait at once rather than at the next refresh.
+    std::mutex doneLock;
+    std::condition_variable doneChanged;
+    bool done = false;
     bool ok = false;
     std::thread worker([&] {
-        ok = job.Run();
+        const bool result = job.Run();
+        std::lock_guard lock(doneLock);
+        ok = result;
         done = true;
+        doneChanged.notify_all();
     });
     const bool showProgress = ::isatty(STDERR_FILENO) == 1;
-    while (!done) {
+    for (std::unique_lock lock(doneLock); !done;) {
         if (showProgress)
             std::fprintf(stderr, "\rexporting camera %d: %3d%%", *camera, job.ProgressPercent());
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        doneChanged.wait_for(lock, std::chrono::milliseconds(200), [&] { return done; });
     }
     worker.join();
     if (showProgress)
