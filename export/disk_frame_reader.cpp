@@ -161,12 +161,9 @@ int TDiskFrameReader::LoadBlock(const MiniHeader& entry) {
 
 void TDiskFrameReader::PublishProgress(uint32_t positionAfterHeader) {
     if (!m_settings.percent || m_AVIBlockIndexList.empty()) return;
-    // The block header's reference may be missing; the data area then stands in.
-    const double divisor = m_nProgressDivisor ? m_nProgressDivisor : std::max(m_nDataLength, 1u);
-    const double inBlock = std::clamp(positionAfterHeader / divisor, 0.0, 1.0);
-    const double percent = (inBlock + m_nBlockOrdinal) / double(m_AVIBlockIndexList.size()) * 100.0;
-    // 100 is the segment driver's to announce, when the data has ended.
-    m_settings.percent->store(int(std::clamp(percent, 0.0, 99.0)));
+    m_settings.percent->store(ExportProgressPercent(positionAfterHeader, m_nProgressDivisor,
+                                                    m_nDataLength, m_nBlockOrdinal,
+                                                    m_AVIBlockIndexList.size()));
 }
 
 int TDiskFrameReader::readVideoFrameHDD(ExportFrame& frame) {

@@ -86,4 +86,11 @@ public:
     virtual bool Decode(uint8_t audioType, ByteView sound, std::vector<uint8_t>& pcm) = 0;
 };
 
+// The export's percentage after a frame of block `blockOrdinal` of
+// `blockCount`: how far into the block the frame ends, against the block
+// header's reference (`divisor`; when it is missing the data length stands
+// in). 0 to 99: 100 is the segment driver's to announce when the data ends.
+int ExportProgressPercent(uint32_t positionAfterHeader, uint32_t divisor, uint32_t dataLength,
+                          uint32_t blockOrdinal, size_t blockCount);
+
 } // namespace qm

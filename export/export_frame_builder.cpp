@@ -4,6 +4,7 @@
 #include "export/avi_writer.h"
 #include "platform/diagnostics.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -79,6 +80,15 @@ std::optional<int> BuildExportFrame(const FrameHeader& header, ByteView payload,
     parts->copyTo(std::span<uint8_t>(frame.video.data() + extra, frame.video.size() - extra));
     frame.length = uint32_t(streamBytes + extra);
     return int(frame.length);
+}
+
+int ExportProgressPercent(uint32_t positionAfterHeader, uint32_t divisor, uint32_t dataLength,
+                          uint32_t blockOrdinal, size_t blockCount) {
+    if (blockCount == 0) return 0;
+    const double reference = divisor ? double(divisor) : double(std::max(dataLength, 1u));
+    const double inBlock = std::clamp(positionAfterHeader / reference, 0.0, 1.0);
+    const double percent = (inBlock + blockOrdinal) / double(blockCount) * 100.0;
+    return int(std::clamp(percent, 0.0, 99.0));
 }
 
 } // namespace qm
