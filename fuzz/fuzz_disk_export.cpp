@@ -1,0 +1,47 @@
+// The export's own reading of a DVR disk: the information sector and MHS
+// loaded for the export, the block list of one camera over the disk's whole
+// range, its frames read block by block with their sound decoded, and the
+// AVI files made of them (written to tmpfs and removed). The camera is the
+// input's size modulo 4, so the mutator tries several.
+
+#include "codec/audio_decoder_ctrl.h"
+#include "export/avi_segment.h"
+#include "export/avi_writer.h"
+#include "export/disk_export_source.h"
+#include "export/disk_frame_reader.h"
+#include "export/export_audio.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/memory_device.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+using namespace qm;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string error;
+    auto disk = LoadDiskForExport(std::make_shared<fuzz::MemoryDevice>(data, size), error);
+    if (!disk) return 0;
+    const int channel = int(size % 4);
+    if (!disk->Records(channel)) return 0;
+
+    TExportAudioDecoder<TAudioDecoderCtrl> sound;
+    ExportReaderSettings settings;
+    settings.audioDecoder = &sound;
+    TDiskFrameReader reader(settings, 2000);
+    const uint32_t end = disk->index.endTime == UINT32_MAX ? UINT32_MAX : disk->index.endTime + 1;
+    if (reader.bBuildBlockIndexList_AVI(disk, channel, 0, end)) {
+        CQMAvi avi;
+        ExportFrame frame;
+        TAviSegmentDriver driver(avi, reader, frame, SegmentSettings{});
+        const std::string out = fuzz::ScratchPath("disk-export.avi");
+        int result = kSegmentSizeChanged;
+        for (int files = 0; files < 8 && result == kSegmentSizeChanged; ++files) {
+            result = driver.SaveAviSegment(out);
+            std::remove(out.c_str());
+        }
+        reader.ReleaseBlockIndexList_AVI();
+    }
+    return 0;
+}

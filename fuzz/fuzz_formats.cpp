@@ -1,0 +1,74 @@
+// The fixed records of a recording, parsed straight from the input: the
+// archive header, mini headers, block headers, both frame tables, frame
+// headers with their payload areas and the chip wrappings of the video.
+// The first byte picks the byte order.
+
+#include "storage/formats.h"
+
+#include <cstdint>
+#include <cstring>
+
+using namespace qm;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const uint8_t byteOrder = data[0] & 1;
+    ByteView all(data + 1, size - 1);
+
+    checkArchiveMagic(all);
+    if (auto header = parseArchiveHeader(all)) {
+        (void)header->groups();
+        (void)header->timeOffsetSeconds();
+    }
+    if (auto info = parseDiskInfo(all)) (void)info->groups();
+    if (auto mini = parseMiniHeader(all, byteOrder)) (void)mini->usableOnDisk();
+
+    if (auto block = parseBlockHeader(all, byteOrder)) {
+        // The tables as the header sizes them, cut from what follows it.
+        auto geometry = blockGeometry(data[0] >> 1, 4096, block->iSectors, block->pSectors);
+        (void)geometry;
+        for (uint32_t i = 0; i < block->iFrameCount && i < 4096; ++i)
+            if (auto rec = iFrameInfoAt(all, i, byteOrder)) {
+                (void)frameOffsetInData(rec->offsetUnits, all.size());
+            } else {
+                break;
+            }
+        for (uint32_t i = 0; i < block->pFrameCount && i < 4096; ++i)
+            if (auto rec = pFrameInfoAt(all, i, byteOrder)) {
+                (void)frameOffsetInData(rec->offsetUnits, all.size());
+            } else {
+                break;
+            }
+    }
+
+    // Frame headers one after another, as the preparation thread walks a block.
+    size_t offset = 0;
+    for (int frames = 0; frames < 64 && offset < all.size(); ++frames) {
+        auto view = all.sub(offset, all.size() - offset);
+        if (!view) break;
+        auto header = parseFrameHeader(*view, byteOrder);
+        if (!header || !header->hasMarker()) break;
+        (void)header->width();
+        (void)header->height();
+        (void)header->localTime();
+        auto payload = view->sub(kFrameHeaderSize, view->size() - kFrameHeaderSize);
+        if (!payload) break;
+        FrameAreas areas = locateFrameAreas(*header, *payload, byteOrder);
+        if (areas.video.valid && areas.video.present) {
+            static const uint32_t codecs[] = {kCodecH264, kCodecHISI, kCodecSOLO,
+                                              kCodecSTCH, kCodecSTHD, kCodecMJPG};
+            for (uint32_t codec : codecs) {
+                if (auto parts = videoStreamParts(codec, header->isKey(), areas.video.bytes)) {
+                    std::vector<uint8_t> out;
+                    parts->appendTo(out);
+                    if (out.size() != parts->totalSize()) __builtin_trap();
+                    std::vector<uint8_t> copy(out.size());
+                    if (!parts->copyTo(copy) || copy != out) __builtin_trap();
+                }
+            }
+        }
+        if (header->frameBytes() == 0) break;
+        offset += header->frameBytes();
+    }
+    return 0;
+}
