@@ -121,10 +121,6 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     const uint32_t L = uint32_t(geo->dataLength);
     std::vector<uint8_t> pTable, iTable;
     try {
-        if (L > m_data.size()) {
-            std::vector<uint8_t>().swap(m_data);
-            m_data.resize(L);
-        }
         pTable.resize(geo->pTableBytes);
         iTable.resize(geo->iTableBytes);
     } catch (const std::bad_alloc&) {
@@ -132,9 +128,7 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
         return kExportOutOfMemory;
     }
     const char* failed = nullptr;
-    if (!ReadExact(m_fd, geo->dataPosition(), m_data.data(), L))
-        failed = "Block Data";
-    else if (!ReadExact(m_fd, geo->pTablePosition(), pTable.data(), pTable.size()))
+    if (!ReadExact(m_fd, geo->pTablePosition(), pTable.data(), pTable.size()))
         failed = "PFrameInfo";
     else if (!ReadExact(m_fd, geo->iTablePosition(), iTable.data(), iTable.size()))
         failed = "IFrameInfo";
@@ -144,6 +138,8 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     }
 
     m_nDataLength = L;
+    m_llDataPosition = geo->dataPosition();
+    m_nBlockNumber = n;
     m_lists.Fill(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
                  ByteView(pTable.data(), pTable.size()), header->pFrameCount, L, m_nChannel,
                  m_header.byteOrder);
@@ -151,6 +147,12 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     m_nProgressDivisor = header->dataEnd;
     m_bBlockLoaded = true;
     return 0;
+}
+
+bool TArchiveFrameReader::ReadData(uint32_t offset, uint8_t* out, size_t length) {
+    if (ReadExact(m_fd, m_llDataPosition + offset, out, length)) return true;
+    qmLogAt(6, kTag, "(readVideoFrameFile) Read Block Data Failed #%u\n", m_nBlockNumber);
+    return false;
 }
 
 void TArchiveFrameReader::PublishProgress(uint32_t positionAfterHeader) {
@@ -176,9 +178,14 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
             m_bBlockLoaded = false;
             continue;
         }
-        const auto headerView = ByteView(m_data.data(), m_nDataLength).sub(item->offset, 32);
-        if (!headerView) continue;
-        const auto header = parseFrameHeader(*headerView, m_header.byteOrder);
+        // Only the exported camera's frames are read, not the block's whole
+        // data area: with 16 cameras that is a sixteenth of the bytes.
+        if (item->offset > m_nDataLength || m_nDataLength - item->offset < kFrameHeaderSize)
+            continue;
+        uint8_t headerBytes[kFrameHeaderSize];
+        if (!ReadData(item->offset, headerBytes, kFrameHeaderSize)) return kExportReadFailed;
+        const auto header =
+            parseFrameHeader(ByteView(headerBytes, kFrameHeaderSize), m_header.byteOrder);
         if (!header || header->channel != m_nChannel) continue;
         if (header->isEndOfFrames()) {
             m_bBlockLoaded = false;
@@ -187,8 +194,20 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
         if (!header->hasMarker()) continue;
         if (header->time < m_nRangeStart || header->time > m_nRangeEnd) continue;
 
+        // The frame's areas never reach past its own length, nor past the data area.
         const uint32_t after = item->offset + kFrameHeaderSize;
-        const ByteView payload(m_data.data() + after, m_nDataLength - after);
+        const uint32_t span = std::min(header->payloadBytes(), m_nDataLength - after);
+        try {
+            if (span > m_data.size()) {
+                std::vector<uint8_t>().swap(m_data);
+                m_data.resize(span);
+            }
+        } catch (const std::bad_alloc&) {
+            qmLog("Out of memory. Quit.\n");
+            return kExportOutOfMemory;
+        }
+        if (!ReadData(after, m_data.data(), span)) return kExportReadFailed;
+        const ByteView payload(m_data.data(), span);
         const auto built = BuildExportFrame(*header, payload, m_context, frame);
         if (!built) {
             qmLogAt(6, kTag,

@@ -1,8 +1,9 @@
 #pragma once
 // The export's reader of an archive file: walks the blocks of the exported
-// channel's group in table order, reading each block itself (header, frame
-// tables, data area) through its own descriptor and its own offset lists, and
-// returns the channel's video frames one by one with their sound decoded.
+// channel's group in table order, reading each block's header and frame
+// tables itself through its own descriptor and its own offset lists, then
+// only the channel's frames, which it returns one by one with their sound
+// decoded.
 // It shares nothing with the storage reader, whose threads may be playing the
 // same archive meanwhile.
 
@@ -38,11 +39,13 @@ public:
     // Entries carry their mini header, block number and list position; their
     // tables are read with the block.
     const std::vector<BlockEntry>& BlockList() const { return m_AVIBlockIndexList; }
-    // Capacity of the block data buffer: it only grows while the list lives.
+    // Capacity of the frame buffer: it only grows while the list lives.
     size_t DataCapacity() const { return m_data.size(); }
 
 private:
     int LoadBlock(const BlockEntry& entry);
+    // Reads bytes of the loaded block's data area; false after logging.
+    bool ReadData(uint32_t offset, uint8_t* out, size_t length);
     bool Cancelled() const { return m_settings.cancel && m_settings.cancel->load() != 0; }
     void PublishProgress(uint32_t positionAfterHeader);
     bool Fail(const std::string& error);
@@ -58,8 +61,10 @@ private:
 
     std::vector<BlockEntry> m_AVIBlockIndexList; // the group's blocks in table order
     size_t m_nCursor = 0;
-    std::vector<uint8_t> m_data; // the current block's data area; grows, never shrinks
+    std::vector<uint8_t> m_data;   // the current frame's bytes; grows, never shrinks
+    uint64_t m_llDataPosition = 0; // the loaded block's data area in the file
     uint32_t m_nDataLength = 0;
+    uint32_t m_nBlockNumber = 0;
     bool m_bBlockLoaded = false;
     ExportChannelLists m_lists;
     uint32_t m_nBlockOrdinal = 0;    // position of the loaded block in the list
