@@ -5,16 +5,14 @@
 // input's size modulo 4, so the mutator tries several.
 
 #include "codec/audio_decoder_ctrl.h"
-#include "export/avi_segment.h"
-#include "export/avi_writer.h"
 #include "export/disk_export_source.h"
 #include "export/disk_frame_reader.h"
 #include "export/export_audio.h"
+#include "fuzz/export_segments.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/memory_device.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 using namespace qm;
@@ -32,15 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TDiskFrameReader reader(settings, 2000);
     const uint32_t end = disk->index.endTime == UINT32_MAX ? UINT32_MAX : disk->index.endTime + 1;
     if (reader.bBuildBlockIndexList_AVI(disk, channel, 0, end)) {
-        CQMAvi avi;
-        ExportFrame frame;
-        TAviSegmentDriver driver(avi, reader, frame, SegmentSettings{});
-        const std::string out = fuzz::ScratchPath("disk-export.avi");
-        int result = kSegmentSizeChanged;
-        for (int files = 0; files < 8 && result == kSegmentSizeChanged; ++files) {
-            result = driver.SaveAviSegment(out);
-            std::remove(out.c_str());
-        }
+        fuzz::WriteAndDiscardSegments(reader, "disk-export.avi");
         reader.ReleaseBlockIndexList_AVI();
     }
     return 0;

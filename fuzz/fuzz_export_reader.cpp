@@ -5,13 +5,11 @@
 
 #include "codec/audio_decoder_ctrl.h"
 #include "export/archive_frame_reader.h"
-#include "export/avi_segment.h"
-#include "export/avi_writer.h"
 #include "export/export_audio.h"
+#include "fuzz/export_segments.h"
 #include "fuzz/fuzz_input.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,15 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TArchiveFrameReader reader(settings);
     const int channel = int(size % 4);
     if (reader.bBuildBlockIndexList_AVI(fd, channel)) {
-        CQMAvi avi;
-        ExportFrame frame;
-        TAviSegmentDriver driver(avi, reader, frame, SegmentSettings{});
-        const std::string out = fuzz::ScratchPath("export.avi");
-        int result = kSegmentSizeChanged;
-        for (int files = 0; files < 8 && result == kSegmentSizeChanged; ++files) {
-            result = driver.SaveAviSegment(out);
-            std::remove(out.c_str());
-        }
+        fuzz::WriteAndDiscardSegments(reader, "export.avi");
         reader.ReleaseBlockIndexList_AVI();
     }
     ::close(fd);

@@ -1,0 +1,27 @@
+#pragma once
+// Writes what an export reader delivers as AVI files on tmpfs, as the save
+// job does (a new file after each change of picture size, eight at most),
+// and removes them again.
+
+#include "export/avi_segment.h"
+#include "export/avi_writer.h"
+#include "fuzz/fuzz_input.h"
+
+#include <cstdio>
+#include <string>
+
+namespace qm::fuzz {
+
+inline void WriteAndDiscardSegments(IExportFrameReader& reader, const char* name) {
+    CQMAvi avi;
+    ExportFrame frame;
+    TAviSegmentDriver driver(avi, reader, frame, SegmentSettings{});
+    const std::string out = ScratchPath(name);
+    int result = kSegmentSizeChanged;
+    for (int files = 0; files < 8 && result == kSegmentSizeChanged; ++files) {
+        result = driver.SaveAviSegment(out);
+        std::remove(out.c_str());
+    }
+}
+
+} // namespace qm::fuzz
