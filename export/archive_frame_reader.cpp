@@ -13,6 +13,12 @@ namespace {
 
 constexpr uint64_t kMaxBlockSize = uint64_t(256) << 20;
 constexpr const char* kTag = "QMPlayerEx";
+// The block's last frame has no next offset to bound it: a first read of this
+// size, then the rest once its header gives the length.
+constexpr uint32_t kLastFrameFirstRead = 4096;
+// Damaged tables can leave a wide gap before the next offset: larger frames
+// are read in two parts rather than trusting the gap.
+constexpr uint32_t kLargestFirstRead = 1u << 20;
 
 } // namespace
 
@@ -149,6 +155,18 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     return 0;
 }
 
+bool TArchiveFrameReader::GrowFrameBuffer(size_t length) {
+    if (length <= m_data.size()) return true;
+    try {
+        // Keeps what was read so far: the header may already be in.
+        m_data.resize(length);
+    } catch (const std::bad_alloc&) {
+        qmLog("Out of memory. Quit.\n");
+        return false;
+    }
+    return true;
+}
+
 bool TArchiveFrameReader::ReadData(uint32_t offset, uint8_t* out, size_t length) {
     if (ReadExact(m_fd, m_llDataPosition + offset, out, length)) return true;
     qmLogAt(6, kTag, "(readVideoFrameFile) Read Block Data Failed #%u\n", m_nBlockNumber);
@@ -179,13 +197,19 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
             continue;
         }
         // Only the exported camera's frames are read, not the block's whole
-        // data area: with 16 cameras that is a sixteenth of the bytes.
-        if (item->offset > m_nDataLength || m_nDataLength - item->offset < kFrameHeaderSize)
-            continue;
-        uint8_t headerBytes[kFrameHeaderSize];
-        if (!ReadData(item->offset, headerBytes, kFrameHeaderSize)) return kExportReadFailed;
+        // data area: with 16 cameras that is a sixteenth of the bytes. The
+        // next frame's offset in the tables bounds this one, so one read
+        // usually brings header and payload together.
+        const uint32_t at = item->offset;
+        if (at > m_nDataLength || m_nDataLength - at < kFrameHeaderSize) continue;
+        const auto next = m_lists.NextFrameStart(at);
+        const uint32_t first = std::clamp<uint32_t>(next ? std::min(*next - at, kLargestFirstRead)
+                                                         : kLastFrameFirstRead,
+                                                    kFrameHeaderSize, m_nDataLength - at);
+        if (!GrowFrameBuffer(first)) return kExportOutOfMemory;
+        if (!ReadData(at, m_data.data(), first)) return kExportReadFailed;
         const auto header =
-            parseFrameHeader(ByteView(headerBytes, kFrameHeaderSize), m_header.byteOrder);
+            parseFrameHeader(ByteView(m_data.data(), kFrameHeaderSize), m_header.byteOrder);
         if (!header || header->channel != m_nChannel) continue;
         if (header->isEndOfFrames()) {
             m_bBlockLoaded = false;
@@ -195,19 +219,15 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
         if (header->time < m_nRangeStart || header->time > m_nRangeEnd) continue;
 
         // The frame's areas never reach past its own length, nor past the data area.
-        const uint32_t after = item->offset + kFrameHeaderSize;
+        const uint32_t after = at + kFrameHeaderSize;
         const uint32_t span = std::min(header->payloadBytes(), m_nDataLength - after);
-        try {
-            if (span > m_data.size()) {
-                std::vector<uint8_t>().swap(m_data);
-                m_data.resize(span);
-            }
-        } catch (const std::bad_alloc&) {
-            qmLog("Out of memory. Quit.\n");
-            return kExportOutOfMemory;
+        const uint32_t whole = kFrameHeaderSize + span;
+        if (whole > first) {
+            if (!GrowFrameBuffer(whole)) return kExportOutOfMemory;
+            if (!ReadData(at + first, m_data.data() + first, whole - first))
+                return kExportReadFailed;
         }
-        if (!ReadData(after, m_data.data(), span)) return kExportReadFailed;
-        const ByteView payload(m_data.data(), span);
+        const ByteView payload(m_data.data() + kFrameHeaderSize, span);
         const auto built = BuildExportFrame(*header, payload, m_context, frame);
         if (!built) {
             qmLogAt(6, kTag,

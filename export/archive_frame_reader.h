@@ -44,6 +44,8 @@ public:
 
 private:
     int LoadBlock(const BlockEntry& entry);
+    // Makes room for `length` bytes of the current frame; false after logging.
+    bool GrowFrameBuffer(size_t length);
     // Reads bytes of the loaded block's data area; false after logging.
     bool ReadData(uint32_t offset, uint8_t* out, size_t length);
     bool Cancelled() const { return m_settings.cancel && m_settings.cancel->load() != 0; }

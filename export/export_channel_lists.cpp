@@ -2,11 +2,14 @@
 
 #include "storage/formats.h"
 
+#include <algorithm>
+
 namespace qm {
 
 void ExportChannelLists::Clear() {
     m_key.clear();
     m_other.clear();
+    m_starts.clear();
     m_nKeyHead = m_nOtherHead = 0;
 }
 
@@ -16,17 +19,28 @@ void ExportChannelLists::Fill(ByteView iTable, uint32_t iCount, ByteView pTable,
     for (uint32_t i = 0; i < iCount; ++i) {
         const auto rec = iFrameInfoAt(iTable, i, byteOrder);
         if (!rec) break;
-        if (rec->channel != channel || rec->channel == kFrameInfoNoChannel) continue;
         const auto offset = frameOffsetInData(rec->offsetUnits, dataLength);
-        if (offset) m_key.push_back({uint32_t(*offset), rec->timeOffset});
+        if (!offset) continue;
+        m_starts.push_back(uint32_t(*offset));
+        if (rec->channel != channel || rec->channel == kFrameInfoNoChannel) continue;
+        m_key.push_back({uint32_t(*offset), rec->timeOffset});
     }
     for (uint32_t i = 0; i < pCount; ++i) {
         const auto rec = pFrameInfoAt(pTable, i, byteOrder);
         if (!rec) break;
-        if (rec->channel != channel || rec->channel == kFrameInfoNoChannel) continue;
         const auto offset = frameOffsetInData(rec->offsetUnits, dataLength);
-        if (offset) m_other.push_back(uint32_t(*offset));
+        if (!offset) continue;
+        m_starts.push_back(uint32_t(*offset));
+        if (rec->channel != channel || rec->channel == kFrameInfoNoChannel) continue;
+        m_other.push_back(uint32_t(*offset));
     }
+    std::sort(m_starts.begin(), m_starts.end());
+}
+
+std::optional<uint32_t> ExportChannelLists::NextFrameStart(uint32_t offset) const {
+    const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), offset);
+    if (next == m_starts.end()) return std::nullopt;
+    return *next;
 }
 
 std::optional<ExportChannelLists::Item> ExportChannelLists::TakeNext() {

@@ -30,6 +30,9 @@ public:
     // reach; records pointing outside the data area are left out.
     void Fill(ByteView iTable, uint32_t iCount, ByteView pTable, uint32_t pCount,
               uint64_t dataLength, int channel, uint8_t byteOrder);
+    // Where the frame after the one at `offset` begins, whatever its camera:
+    // the next offset of either table. nullopt for the block's last frame.
+    std::optional<uint32_t> NextFrameStart(uint32_t offset) const;
     // The element with the smaller offset (a tie goes to the other-frame
     // list), removed from its list; nullopt when both lists are used up.
     std::optional<Item> TakeNext();
@@ -46,6 +49,7 @@ private:
     };
     std::vector<KeyRef> m_key;
     std::vector<uint32_t> m_other;
+    std::vector<uint32_t> m_starts; // every camera's frame offsets, sorted
     size_t m_nKeyHead = 0;
     size_t m_nOtherHead = 0;
 };
