@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace qm {
 
 namespace {
+
+constexpr size_t kWriteBufferBytes = 256 * 1024;
 
 constexpr uint32_t Tag(const char (&s)[5]) {
     return uint32_t(uint8_t(s[0])) | (uint32_t(uint8_t(s[1])) << 8) |
@@ -187,6 +190,12 @@ int CQMAvi::WriteHeader(const std::string& path, int height, int width, uint32_t
         if (!m_pFile) {
             qmLog("CQMAvi::WriteHeader:fopen failed-%s\n", std::strerror(errno));
             return kAviOpenFailed;
+        }
+        try {
+            m_writeBuffer.resize(kWriteBufferBytes);
+            std::setvbuf(m_pFile, m_writeBuffer.data(), _IOFBF, m_writeBuffer.size());
+        } catch (const std::bad_alloc&) {
+            // stdio's own buffer does the job, only with more system calls.
         }
     }
     const uint64_t keep = m_llPosition;

@@ -85,6 +85,9 @@ private:
 
     std::vector<AviIndexEntry> m_index;
     FILE* m_pFile = nullptr;
+    // The stream's buffer: stdio's own is one 4 KiB page, a system call for
+    // every few frames. Outlives the stream it serves.
+    std::vector<char> m_writeBuffer;
     uint32_t m_nRiffSize = 0;
     uint32_t m_nVideoFrames = 0; // empty entries included
     uint32_t m_nAudioChunks = 0;
