@@ -3,6 +3,7 @@
 
 #include "codec/video_decoder.h"
 
+#include "codec/ffmpeg_library.h"
 #include "codec/mpeg4_header.h"
 #include "platform/diagnostics.h"
 
@@ -11,14 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-#include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
 
 namespace qm {
 
@@ -43,13 +36,13 @@ void AvLogToDiagnostics(void* avcl, int level, const char* fmt, va_list args) {
     if (level > AV_LOG_WARNING || !DiagnosticsActive()) return;
     char line[512];
     int prefix = 1;
-    av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
+    Ffmpeg().av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
     qmLog("[5][FFmpeg] %s", line);
 }
 
 void RouteAvLog() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(AvLogToDiagnostics); });
+    std::call_once(once, [] { Ffmpeg().av_log_set_callback(AvLogToDiagnostics); });
 }
 
 } // namespace
@@ -58,42 +51,43 @@ void RouteAvLog() {
 // TFFVideoCodec
 
 std::unique_ptr<TFFVideoCodec> TFFVideoCodec::Open(int avCodecId) {
+    if (!FfmpegLoaded()) return nullptr;
     RouteAvLog();
-    const AVCodec* codec = avcodec_find_decoder(AVCodecID(avCodecId));
+    const AVCodec* codec = Ffmpeg().avcodec_find_decoder(AVCodecID(avCodecId));
     if (!codec) return nullptr;
     std::unique_ptr<TFFVideoCodec> self(new TFFVideoCodec);
     std::lock_guard<std::mutex> lock(CodecLock());
-    AVCodecContext* context = avcodec_alloc_context3(codec);
+    AVCodecContext* context = Ffmpeg().avcodec_alloc_context3(codec);
     if (!context) return nullptr;
     context->flags |= AV_CODEC_FLAG_LOW_DELAY;
     context->thread_count = 1;
     context->thread_type = 0;
-    if (avcodec_open2(context, codec, nullptr) < 0) {
-        avcodec_free_context(&context);
+    if (Ffmpeg().avcodec_open2(context, codec, nullptr) < 0) {
+        Ffmpeg().avcodec_free_context(&context);
         return nullptr;
     }
     self->m_pContext = context;
-    self->m_pFrame = av_frame_alloc();
-    self->m_pReceive = av_frame_alloc();
-    self->m_pPacket = av_packet_alloc();
+    self->m_pFrame = Ffmpeg().av_frame_alloc();
+    self->m_pReceive = Ffmpeg().av_frame_alloc();
+    self->m_pPacket = Ffmpeg().av_packet_alloc();
     if (!self->m_pFrame || !self->m_pReceive || !self->m_pPacket) {
         // The destructor would take the lock again; release everything here.
-        av_frame_free(&self->m_pFrame);
-        av_frame_free(&self->m_pReceive);
-        av_packet_free(&self->m_pPacket);
-        avcodec_free_context(&self->m_pContext);
+        Ffmpeg().av_frame_free(&self->m_pFrame);
+        Ffmpeg().av_frame_free(&self->m_pReceive);
+        Ffmpeg().av_packet_free(&self->m_pPacket);
+        Ffmpeg().avcodec_free_context(&self->m_pContext);
         return nullptr;
     }
     return self;
 }
 
 TFFVideoCodec::~TFFVideoCodec() {
-    av_frame_free(&m_pFrame);
-    av_frame_free(&m_pReceive);
-    av_packet_free(&m_pPacket);
+    Ffmpeg().av_frame_free(&m_pFrame);
+    Ffmpeg().av_frame_free(&m_pReceive);
+    Ffmpeg().av_packet_free(&m_pPacket);
     if (m_pContext) {
         std::lock_guard<std::mutex> lock(CodecLock());
-        avcodec_free_context(&m_pContext);
+        Ffmpeg().avcodec_free_context(&m_pContext);
     }
 }
 
@@ -108,16 +102,16 @@ bool TFFVideoCodec::Decode(const uint8_t* data, int size) {
 
     bool got = false;
     auto drain = [&] {
-        while (avcodec_receive_frame(m_pContext, m_pReceive) >= 0) {
-            av_frame_unref(m_pFrame);
-            av_frame_move_ref(m_pFrame, m_pReceive);
+        while (Ffmpeg().avcodec_receive_frame(m_pContext, m_pReceive) >= 0) {
+            Ffmpeg().av_frame_unref(m_pFrame);
+            Ffmpeg().av_frame_move_ref(m_pFrame, m_pReceive);
             got = true;
         }
     };
-    int ret = avcodec_send_packet(m_pContext, m_pPacket);
+    int ret = Ffmpeg().avcodec_send_packet(m_pContext, m_pPacket);
     if (ret == AVERROR(EAGAIN)) {
         drain();
-        ret = avcodec_send_packet(m_pContext, m_pPacket);
+        ret = Ffmpeg().avcodec_send_packet(m_pContext, m_pPacket);
     }
     m_pPacket->data = nullptr;
     m_pPacket->size = 0;
@@ -142,7 +136,7 @@ bool TFFVideoCodec::Decode(const uint8_t* data, int size) {
 TVideoDecoder::TVideoDecoder(int width, int height) : m_nWidth(width), m_nHeight(height) {}
 
 TVideoDecoder::~TVideoDecoder() {
-    sws_freeContext(m_pSws);
+    Ffmpeg().sws_freeContext(m_pSws);
 }
 
 int TVideoDecoder::FrameSize(int width, int height, int type) {
@@ -207,17 +201,18 @@ bool TVideoDecoder::ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes, bool
     // Other layouts (4:2:2, 4:4:4, full-range JPEG, grey) are scaled to 4:2:0
     // studio range first, so the conversion reads what it expects.
     if (!frame || int64_t(pic.nWidth) * pic.nHeight > kMaxScaledPixels) return false;
-    if (!av_pix_fmt_desc_get(format)) return false;
+    if (!Ffmpeg().av_pix_fmt_desc_get(format)) return false;
     const int key = int(format) * 2 + (fullRange ? 1 : 0);
     if (!m_pSws || m_nSwsWidth != pic.nWidth || m_nSwsHeight != pic.nHeight ||
         m_nSwsFormat != key) {
-        sws_freeContext(m_pSws);
-        m_pSws = sws_getContext(pic.nWidth, pic.nHeight, format, pic.nWidth, pic.nHeight,
-                                AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr,
-                                nullptr, nullptr);
+        Ffmpeg().sws_freeContext(m_pSws);
+        m_pSws = Ffmpeg().sws_getContext(pic.nWidth, pic.nHeight, format, pic.nWidth, pic.nHeight,
+                                         AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND,
+                                         nullptr, nullptr, nullptr);
         if (!m_pSws) return false;
-        const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(m_pSws, bt601, fullRange ? 1 : 0, bt601, 0, 0, 1 << 16, 1 << 16);
+        const int* bt601 = Ffmpeg().sws_getCoefficients(SWS_CS_ITU601);
+        Ffmpeg().sws_setColorspaceDetails(m_pSws, bt601, fullRange ? 1 : 0, bt601, 0, 0, 1 << 16,
+                                          1 << 16);
         m_nSwsWidth = pic.nWidth;
         m_nSwsHeight = pic.nHeight;
         m_nSwsFormat = key;
@@ -232,7 +227,8 @@ bool TVideoDecoder::ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes, bool
     uint8_t* dst[4] = {m_scratch.data(), m_scratch.data() + lumaBytes,
                        m_scratch.data() + lumaBytes + chromaBytes, nullptr};
     const int dstStride[4] = {yStride, cStride, cStride, 0};
-    if (sws_scale(m_pSws, frame->data, frame->linesize, 0, pic.nHeight, dst, dstStride) <= 0)
+    if (Ffmpeg().sws_scale(m_pSws, frame->data, frame->linesize, 0, pic.nHeight, dst, dstStride) <=
+        0)
         return false;
     planes = {dst[0], dst[1], dst[2], yStride, cStride};
     return true;

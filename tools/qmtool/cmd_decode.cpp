@@ -3,6 +3,7 @@
 // picture: CAMERA,SEQ,MD5 of the decoder's native planes (rows packed).
 
 #include "codec/decode_frame.h"
+#include "codec/ffmpeg_library.h"
 #include "tools/qmtool/commands.h"
 #include "tools/qmtool/frame_walk.h"
 #include "tools/qmtool/source.h"
@@ -13,12 +14,6 @@
 #include <ctime>
 #include <memory>
 #include <vector>
-
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/md5.h>
-}
 
 namespace qmtool {
 
@@ -32,15 +27,16 @@ double CpuSeconds() {
 
 // MD5 of the frame's planes in its native format, each row without padding.
 bool FrameMd5(const AVFrame* frame, std::vector<uint8_t>& scratch, char hex[33]) {
+    if (!qm::FfmpegLoaded()) return false;
     const auto format = AVPixelFormat(frame->format);
-    const int size = av_image_get_buffer_size(format, frame->width, frame->height, 1);
+    const int size = qm::Ffmpeg().av_image_get_buffer_size(format, frame->width, frame->height, 1);
     if (size <= 0) return false;
     scratch.resize(size_t(size));
-    if (av_image_copy_to_buffer(scratch.data(), size, frame->data, frame->linesize, format,
-                                frame->width, frame->height, 1) < 0)
+    if (qm::Ffmpeg().av_image_copy_to_buffer(scratch.data(), size, frame->data, frame->linesize, format,
+                                         frame->width, frame->height, 1) < 0)
         return false;
     uint8_t digest[16];
-    av_md5_sum(digest, scratch.data(), size);
+    qm::Ffmpeg().av_md5_sum(digest, scratch.data(), size);
     for (int i = 0; i < 16; ++i)
         std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
     return true;
