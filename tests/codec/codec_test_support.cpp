@@ -1,5 +1,7 @@
 #include "codec_test_support.h"
 
+#include "tests/process_temp_dir.h"
+
 #include "storage/parse_index.h"
 #include "tools/mkrec/recording_generator.h"
 
@@ -12,11 +14,8 @@
 namespace qm::test {
 
 std::string codecTempFile(const std::string& name) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::temp_directory_path() /
-               ("qm_codec_" + std::string(info->test_suite_name()) + "_" + info->name());
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const ProcessTempDir process("codec");
+    return (process.ForCurrentTest() / name).string();
 }
 
 mkrec::RecordingPlan smallCodecPlan(mkrec::VideoCodec codec) {

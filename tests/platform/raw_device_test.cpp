@@ -4,6 +4,7 @@
 #include "platform/block_devices.h"
 #include "platform/raw_device.h"
 #include "platform/timed_read.h"
+#include "tests/process_temp_dir.h"
 
 #include <atomic>
 #include <cerrno>
@@ -22,11 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path TestDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path dir = fs::temp_directory_path() / ("qm_raw_" + std::string(info->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
+    static const test::ProcessTempDir process("raw_device");
+    return process.ForCurrentTest();
 }
 
 void WriteText(const fs::path& path, const std::string& text) {

@@ -1,5 +1,7 @@
 #include "reader_test_support.h"
 
+#include "tests/process_temp_dir.h"
+
 #include "platform/wall_clock.h"
 #include "tools/mkrec/frame_schedule.h"
 #include "tools/mkrec/recording_generator.h"
@@ -18,16 +20,13 @@
 #include <optional>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace qm::test {
 
 std::string TempPath(const std::string& name) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string leaf = std::string(info->test_suite_name()) + "_" + info->name();
-    std::replace(leaf.begin(), leaf.end(), '/', '_');
-    const auto dir = std::filesystem::temp_directory_path() / ("qm_storage_" + leaf);
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const ProcessTempDir process("storage");
+    return (process.ForCurrentTest() / name).string();
 }
 
 mkrec::RecordingPlan SmallPlan() {
@@ -230,12 +229,13 @@ ArchiveMap MapArchive(const std::vector<uint8_t>& file) {
     return map;
 }
 
-ToolResult RunQmtool(const std::string& arguments) {
+ToolResult RunQmtool(const std::string& arguments, const std::string& zone) {
     const char* env = std::getenv("QMTOOL");
     const std::string tool = env && *env ? env : QM_QMTOOL_PATH;
     const std::string errPath = TempPath("qmtool.stderr");
     ToolResult r;
-    FILE* p = ::popen((tool + " " + arguments + " 2>'" + errPath + "'").c_str(), "r");
+    FILE* p = ::popen(
+        ("TZ='" + zone + "' " + tool + " " + arguments + " 2>'" + errPath + "'").c_str(), "r");
     if (!p) return r;
     char buf[4096];
     size_t n;

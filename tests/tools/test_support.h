@@ -7,6 +7,8 @@
 
 #include "archive_walker.h"
 
+#include "tests/process_temp_dir.h"
+
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -14,11 +16,8 @@
 namespace qm::test {
 
 inline std::string tempFile(const std::string& name) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::temp_directory_path() /
-               ("qm_tools_" + std::string(info->test_suite_name()) + "_" + info->name());
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const ProcessTempDir process("tools");
+    return (process.ForCurrentTest() / name).string();
 }
 
 inline mkrec::RecordingPlan smallPlan() {
