@@ -3,6 +3,7 @@
 // changes, waits for it to settle and shows the new state.
 
 #include "app/orbiscope_dlg.h"
+#include "app/output_consent.h"
 #include "app/recording_texts.h"
 #include "app/skin.h"
 #include "player/player_ex.h"
@@ -295,7 +296,10 @@ void COrbiscopeDlg::OnSaveJpg() {
         QStringLiteral("JPG(*.jpg)|*.jpg|BMP(*.bmp)|*.bmp|PNG(*.png)|*.png|All Files (*.*)|*.*||"),
         QStringLiteral("jpg"));
     if (path.isEmpty()) return;
-    m_pPlayer->Snapshot(path);
+    OutputFiles outputs;
+    if (!AgreeOutputName(*m_pPrompts, this, OpenSourcePath(), path, outputs)) return;
+    std::string error;
+    if (m_pPlayer->Snapshot(outputs, path, &error)) outputs.Commit(error);
 }
 
 } // namespace qm

@@ -28,6 +28,13 @@ void CMessageBoxPrompts::Notice(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+bool CMessageBoxPrompts::Confirm(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 QString CMessageBoxPrompts::OpenFileName(QWidget* parent, const QString& filter) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -45,6 +52,9 @@ QString CMessageBoxPrompts::SaveFileName(QWidget* parent, const QString& name,
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QtFileFilter(filter));
     dialog.setDefaultSuffix(defaultSuffix);
+    // Whether an existing file may be replaced is asked after the choice,
+    // together with the other checks of the name.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (!name.isEmpty()) dialog.selectFile(name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();

@@ -16,8 +16,11 @@ public:
     // An open-file dialog; the chosen path, or empty when cancelled. The
     // filter is in the Windows form "Name|*.ext|Name|*.*|".
     virtual QString OpenFileName(QWidget*, const QString&) { return {}; }
+    // A question with Yes and No; true for Yes.
+    virtual bool Confirm(QWidget*, const QString& /*text*/) { return false; }
     // A save-file dialog proposing `name`, adding `defaultSuffix` when the
-    // user types none and asking before overwriting; empty when cancelled.
+    // user types none; empty when cancelled. It does not ask about an
+    // existing file: the caller does, through Confirm.
     virtual QString SaveFileName(QWidget*, const QString& /*name*/, const QString& /*filter*/,
                                  const QString& /*defaultSuffix*/) {
         return {};
@@ -31,6 +34,7 @@ QString QtFileFilter(const QString& windowsFilter);
 class CMessageBoxPrompts : public IUserPrompts {
 public:
     void Notice(QWidget* parent, const QString& text) override;
+    bool Confirm(QWidget* parent, const QString& text) override;
     QString OpenFileName(QWidget* parent, const QString& filter) override;
     QString SaveFileName(QWidget* parent, const QString& name, const QString& filter,
                          const QString& defaultSuffix) override;

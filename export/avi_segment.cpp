@@ -70,7 +70,7 @@ int TAviSegmentDriver::SaveAviSegment(const std::string& path) {
     if (m_avi.WriteHeader(path, height, width, m_frame.seconds, m_frame.subsecond,
                           kExportAudioRate) != 0) {
         qmLog(" != S_OK\n");
-        m_strError = "cannot create " + path;
+        m_strError = m_avi.OpenError().empty() ? "cannot create " + path : m_avi.OpenError();
         return kSegmentFailed;
     }
     m_bOpened = true;

@@ -2,6 +2,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/diagnostics.h"
+#include "platform/output_files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -186,7 +187,8 @@ int CQMAvi::WriteHeader(const std::string& path, int height, int width, uint32_t
         m_llAudioBytes = 0;
         m_llPosition = 0;
         m_bWriteFailed = false;
-        m_pFile = std::fopen(path.c_str(), "wb");
+        m_strOpenError.clear();
+        m_pFile = m_outputs.Create(path, m_strOpenError);
         if (!m_pFile) {
             qmLog("CQMAvi::WriteHeader:fopen failed-%s\n", std::strerror(errno));
             return kAviOpenFailed;

@@ -16,6 +16,8 @@
 
 namespace qm {
 
+class OutputFiles;
+
 // The first argument of WriteChunk: 0 to 2 are video and name the stream's
 // compression, 3 and 4 are sound.
 enum AviChunkKind : int {
@@ -47,7 +49,8 @@ struct AviIndexEntry {
 
 class CQMAvi {
 public:
-    CQMAvi() = default;
+    // Every file is created through `outputs`, which must outlive the writer.
+    explicit CQMAvi(OutputFiles& outputs) : m_outputs(outputs) {}
     // Completes an open file, as WriteIndex does.
     ~CQMAvi();
     CQMAvi(const CQMAvi&) = delete;
@@ -55,7 +58,8 @@ public:
 
     // Opens `path` (when no file is open) and writes the header; when a file
     // is open, rewrites its header in place. startSubsecond is in
-    // microseconds. 0, kAviOpenFailed or kAviWriteFailed.
+    // microseconds. 0, kAviOpenFailed (OpenError() says why) or
+    // kAviWriteFailed.
     int WriteHeader(const std::string& path, int height, int width, uint32_t startSeconds,
                     uint32_t startSubsecond, int audioRate);
     // The chunk's padded size, 0 for an unknown kind (nothing written),
@@ -72,6 +76,7 @@ public:
     int FrameRate() const { return m_nFps; }
 
     bool IsOpen() const { return m_pFile != nullptr; }
+    const std::string& OpenError() const { return m_strOpenError; }
     // Bytes the file holds so far, and the bytes the index would add.
     uint64_t BytesWritten() const { return m_llPosition; }
     uint64_t IndexBytes() const { return 8 + uint64_t(m_index.size()) * 16; }
@@ -83,8 +88,10 @@ private:
     std::vector<uint8_t> BuildHeader() const;
     void CloseQuietly();
 
+    OutputFiles& m_outputs;
     std::vector<AviIndexEntry> m_index;
     FILE* m_pFile = nullptr;
+    std::string m_strOpenError;
     // The stream's buffer: stdio's own is one 4 KiB page, a system call for
     // every few frames. Outlives the stream it serves.
     std::vector<char> m_writeBuffer;

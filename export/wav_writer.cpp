@@ -1,6 +1,7 @@
 #include "export/wav_writer.h"
 
 #include "platform/byte_order.h"
+#include "platform/output_files.h"
 
 #include <array>
 #include <cerrno>
@@ -43,14 +44,19 @@ bool TWavWriter::Fail(const std::string& what) {
     return false;
 }
 
-bool TWavWriter::Open(const std::string& path, int sampleRate) {
+bool TWavWriter::Open(OutputFiles& outputs, const std::string& path, int sampleRate) {
     if (m_pFile) Close();
     m_strPath = path;
     m_llDataBytes = 0;
     m_bFailed = false;
     m_strError.clear();
-    m_pFile = std::fopen(path.c_str(), "wb");
-    if (!m_pFile) return Fail(std::strerror(errno));
+    std::string error;
+    m_pFile = outputs.Create(path, error);
+    if (!m_pFile) {
+        m_strError = error;
+        m_bFailed = true;
+        return false;
+    }
     // The sample rate goes in now; the sizes when the file is closed.
     m_nSampleRate = uint32_t(sampleRate);
     const auto header = WavHeader(0, m_nSampleRate);

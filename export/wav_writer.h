@@ -8,6 +8,8 @@
 
 namespace qm {
 
+class OutputFiles;
+
 class TWavWriter {
 public:
     TWavWriter() = default;
@@ -15,8 +17,9 @@ public:
     TWavWriter(const TWavWriter&) = delete;
     TWavWriter& operator=(const TWavWriter&) = delete;
 
-    // False when the file cannot be created; Error() says why.
-    bool Open(const std::string& path, int sampleRate);
+    // Creates the file through `outputs`. False when it is refused or cannot
+    // be created; Error() says why.
+    bool Open(OutputFiles& outputs, const std::string& path, int sampleRate);
     // Appends samples; false once a write has failed or the file is full.
     bool Append(const uint8_t* pcm, size_t bytes);
     // Fills in the sizes and closes; false when anything failed.

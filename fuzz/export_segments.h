@@ -6,6 +6,7 @@
 #include "export/avi_segment.h"
 #include "export/avi_writer.h"
 #include "fuzz/fuzz_input.h"
+#include "platform/output_files.h"
 
 #include <cstdio>
 #include <string>
@@ -13,12 +14,13 @@
 namespace qm::fuzz {
 
 inline void WriteAndDiscardSegments(IExportFrameReader& reader, const char* name) {
-    CQMAvi avi;
+    OutputFiles outputs(true);
+    CQMAvi avi(outputs);
     ExportFrame frame;
     TAviSegmentDriver driver(avi, reader, frame, SegmentSettings{});
-    const std::string out = ScratchPath(name);
     int result = kSegmentSizeChanged;
     for (int files = 0; files < 8 && result == kSegmentSizeChanged; ++files) {
+        const std::string out = ScratchPath(name) + "-" + std::to_string(files);
         result = driver.SaveAviSegment(out);
         std::remove(out.c_str());
     }

@@ -242,9 +242,9 @@ void CQMPlayerEx::ResetChannelRecords() {
     }
 }
 
-bool CQMPlayerEx::Snapshot(const QString& path) {
+bool CQMPlayerEx::Snapshot(OutputFiles& outputs, const QString& path, std::string* error) {
     std::lock_guard draw(m_csDraw);
-    return m_renderer.SaveSnapshot(path);
+    return m_renderer.SaveSnapshot(outputs, path, error);
 }
 
 CellRect CQMPlayerEx::CellOf(int channel) const {

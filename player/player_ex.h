@@ -73,7 +73,8 @@ public:
     void ClearStarted();
     void ResetChannelRecords();
     void RepaintChannel(int channel); // -1: all channels
-    bool Snapshot(const QString& path);
+    // The video window as a picture file, created through `outputs`.
+    bool Snapshot(OutputFiles& outputs, const QString& path, std::string* error = nullptr);
 
     // Transport commands of the main window.
     void Pause();

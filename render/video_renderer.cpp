@@ -1,9 +1,10 @@
 #include "render/video_renderer.h"
 
 #include "platform/diagnostics.h"
+#include "render/image_file.h"
 #include "render/raster_render_impl.h"
 
-#include <QImageWriter>
+#include <QFile>
 
 #include <algorithm>
 
@@ -92,17 +93,18 @@ void CVideoRenderer::ResetDevice() {
     s_resetRequested.store(0);
 }
 
-bool CVideoRenderer::SaveSnapshot(const QString& path) {
-    if (!m_pRenderer || !m_pRenderer->HasDevice()) return false;
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const QString extension = dot >= 0 ? path.mid(dot + 1).toLower() : QString();
-    QByteArray format = "jpg";
-    if (extension == QLatin1String("bmp"))
-        format = "bmp";
-    else if (extension == QLatin1String("png"))
-        format = "png";
-    QImageWriter writer(path, format);
-    return writer.write(m_pRenderer->BackBufferImage());
+bool CVideoRenderer::SaveSnapshot(OutputFiles& outputs, const QString& path, std::string* error) {
+    std::string why;
+    if (!m_pRenderer || !m_pRenderer->HasDevice()) {
+        if (error) *error = "nothing has been drawn yet";
+        return false;
+    }
+    // Names without a known extension are written as JPEG.
+    const QByteArray format = ImageFormatForName(path).value_or(QByteArray("jpg"));
+    const bool ok = WriteImageFile(outputs, m_pRenderer->BackBufferImage(),
+                                   QFile::encodeName(path).toStdString(), format, why);
+    if (!ok && error) *error = why;
+    return ok;
 }
 
 bool CVideoRenderer::HasDevice() const {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace qm {
 
@@ -40,6 +41,7 @@ public:
 };
 
 class CRasterRenderImpl; // the device renderer behind the holder
+class OutputFiles;
 
 class CVideoRenderer {
 public:
@@ -58,8 +60,10 @@ public:
     bool Clear();
     // Run on the window's thread after RequestReset().
     void ResetDevice();
-    // Writes the back buffer as JPEG, BMP or PNG chosen by the extension (JPEG otherwise).
-    bool SaveSnapshot(const QString& path);
+    // Writes the back buffer as JPEG, BMP or PNG chosen by the extension
+    // (JPEG otherwise), created through `outputs`. False, with `error` when
+    // the file was refused or failed, or without a device.
+    bool SaveSnapshot(OutputFiles& outputs, const QString& path, std::string* error = nullptr);
 
     void SetFitToWindow(int fit) { m_nFitToWindow = fit; }
     int FitToWindow() const { return m_nFitToWindow; }

@@ -4,6 +4,7 @@
 
 #include "export/avi_writer.h"
 #include "platform/diagnostics.h"
+#include "platform/output_files.h"
 
 #include "avi_file.h"
 #include "export_test_support.h"
@@ -30,7 +31,8 @@ size_t Empties(const test::AviFile& avi) {
 
 TEST(AviWriter, ChunksIndexAndFinalHeaderDescribeTheFile) {
     const std::string empty = test::TempPath("empty.avi");
-    CQMAvi avi;
+    OutputFiles outputs;
+    CQMAvi avi(outputs);
     ASSERT_EQ(avi.WriteHeader(empty, 480, 704, kT0, 0, 8000), 0);
     ASSERT_EQ(avi.WriteIndex(), 0);
     const auto none = test::ReadAviChecked(empty);
@@ -76,7 +78,8 @@ TEST(AviWriter, ChunksIndexAndFinalHeaderDescribeTheFile) {
 
 TEST(AviWriter, LateFramesGetEmptyEntriesUpToTheirTime) {
     const std::string path = test::TempPath("gap.avi");
-    CQMAvi avi;
+    OutputFiles outputs;
+    CQMAvi avi(outputs);
     ASSERT_EQ(avi.WriteHeader(path, 144, 176, kT0, 0, 8000), 0);
     for (uint32_t i = 0; i < 10; ++i)
         Chunk(avi, i * 33);
@@ -102,7 +105,7 @@ TEST(AviWriter, LateFramesGetEmptyEntriesUpToTheirTime) {
 
     // A corrupt time stamp weeks ahead fills at most a day.
     avi.SetFrameRate(1);
-    ASSERT_EQ(avi.WriteHeader(path, 144, 176, kT0, 0, 8000), 0);
+    ASSERT_EQ(avi.WriteHeader(test::TempPath("gap-day.avi"), 144, 176, kT0, 0, 8000), 0);
     Chunk(avi, 0);
     const std::vector<uint8_t> data(10);
     avi.WriteChunk(kAviVideoH264, 10, data.data(), kT0 + 20 * 86400, 0);
@@ -112,7 +115,8 @@ TEST(AviWriter, LateFramesGetEmptyEntriesUpToTheirTime) {
 
 TEST(AviWriter, FailuresAreReportedAndLeaveNoFileOpen) {
     DiagnosticsCapture capture;
-    CQMAvi avi;
+    OutputFiles outputs;
+    CQMAvi avi(outputs);
     EXPECT_EQ(avi.WriteHeader("/nonexistent-dir/x.avi", 144, 176, kT0, 0, 8000), kAviOpenFailed);
     const auto lines = capture.Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
@@ -122,11 +126,13 @@ TEST(AviWriter, FailuresAreReportedAndLeaveNoFileOpen) {
     EXPECT_EQ(avi.WriteIndex(), 0);
 
     // A full disk shows when buffered bytes reach it: at the latest on closing.
-    ASSERT_EQ(avi.WriteHeader("/dev/full", 144, 176, kT0, 0, 8000), 0);
+    // The process's file size limit stands in for the disk's end.
+    const test::FileSizeLimit full(100);
+    ASSERT_EQ(avi.WriteHeader(test::TempPath("full-1.avi"), 144, 176, kT0, 0, 8000), 0);
     Chunk(avi, 0, 10);
     EXPECT_EQ(avi.WriteIndex(), kAviWriteFailed);
     EXPECT_FALSE(avi.IsOpen());
-    ASSERT_EQ(avi.WriteHeader("/dev/full", 144, 176, kT0, 0, 8000), 0);
+    ASSERT_EQ(avi.WriteHeader(test::TempPath("full-2.avi"), 144, 176, kT0, 0, 8000), 0);
     EXPECT_EQ(Chunk(avi, 0, 1 << 20), kAviWriteFailed);
     EXPECT_EQ(avi.WriteIndex(), kAviWriteFailed);
 }

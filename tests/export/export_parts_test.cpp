@@ -9,6 +9,7 @@
 #include "export/export_frame_builder.h"
 #include "export/save_avi_job.h"
 #include "export/wav_writer.h"
+#include "platform/output_files.h"
 
 #include "export_test_support.h"
 
@@ -191,8 +192,9 @@ TEST(ExportSound, PartsAndFramesAreHandedToTheDecoderControlAsItExpects) {
 
 TEST(ExportFiles, WavHeaderDescribesTheSamplesAndSegmentsAreNumbered) {
     const std::string path = test::TempPath("sound.wav");
+    OutputFiles outputs;
     TWavWriter wav;
-    ASSERT_TRUE(wav.Open(path, 8000));
+    ASSERT_TRUE(wav.Open(outputs, path, 8000));
     const std::vector<uint8_t> pcm(1001, 0x11);
     ASSERT_TRUE(wav.Append(pcm.data(), pcm.size()));
     ASSERT_TRUE(wav.Close());
@@ -203,7 +205,7 @@ TEST(ExportFiles, WavHeaderDescribesTheSamplesAndSegmentsAreNumbered) {
     EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
     EXPECT_EQ(loadLE32(bytes.data() + 24), 8000u);
     EXPECT_EQ(loadLE32(bytes.data() + 40), 1001u);
-    EXPECT_FALSE(TWavWriter().Open("/nonexistent-dir/a.wav", 8000));
+    EXPECT_FALSE(TWavWriter().Open(outputs, "/nonexistent-dir/a.wav", 8000));
 
     EXPECT_EQ(SegmentFileName("/tmp/CH03.avi", 1), "/tmp/CH03.avi");
     EXPECT_EQ(SegmentFileName("/tmp/CH03.avi", 2), "/tmp/CH03-002.avi");

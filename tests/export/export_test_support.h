@@ -6,14 +6,37 @@
 #include "tools/mkrec/disk_image_writer.h"
 #include "tools/mkrec/recording_plan.h"
 
+#include <csignal>
 #include <cstdint>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace qm::test {
 
 // A path in the running test's own directory.
 std::string TempPath(const std::string& name);
+
+// Files grow no further than `bytes` while the object lives: writes beyond
+// fail with EFBIG (the signal that would end the process is ignored).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
 
 // Cameras 1 and 2 at 176 x 144, 8 frames per second for 4 seconds.
 mkrec::RecordingPlan SmallPlan(mkrec::VideoCodec codec = mkrec::VideoCodec::H264);

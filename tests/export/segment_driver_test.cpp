@@ -3,6 +3,7 @@
 // leave a complete file behind and count as failures.
 
 #include "export/avi_segment.h"
+#include "platform/output_files.h"
 
 #include "avi_file.h"
 #include "export_test_support.h"
@@ -48,7 +49,8 @@ private:
 };
 
 struct Session {
-    CQMAvi avi;
+    OutputFiles outputs;
+    CQMAvi avi{outputs};
     ExportFrame frame;
     std::atomic<int> percent{0};
     size_t tapped = 0;
@@ -122,7 +124,11 @@ TEST(SegmentDriver, FailuresLeaveCompleteFilesAndAreReported) {
     EXPECT_EQ(Marks(partial), (std::vector<int>{1, 2}));
 
     Session full({{true, 480, 1, 0, 1 << 20}, {false, 480, 2}});
-    EXPECT_EQ(full.driver.SaveAviSegment("/dev/full"), kSegmentFailed);
+    {
+        const test::FileSizeLimit diskFull(100);
+        EXPECT_EQ(full.driver.SaveAviSegment(test::TempPath("full.avi")), kSegmentFailed);
+    }
+    EXPECT_TRUE(full.driver.OpenedFile()); // the file was made; writing it failed
     EXPECT_FALSE(full.avi.IsOpen());
     Session nowhere({{true, 480, 1}});
     EXPECT_EQ(nowhere.driver.SaveAviSegment("/nonexistent-dir/a.avi"), kSegmentFailed);
@@ -134,7 +140,7 @@ TEST(SegmentDriver, SoundFollowsItsFrameWhenWantedAndTheRateFollowsTheHeight) {
         SegmentSettings settings;
         settings.withAudio = withAudio;
         Session run({{true, 576, 1, 640}, {false, 576, 2}, {false, 576, 3, 1280}}, settings);
-        const std::string path = test::TempPath("sound.avi");
+        const std::string path = test::TempPath(withAudio ? "sound.avi" : "silent.avi");
         ASSERT_EQ(run.driver.SaveAviSegment(path), kSegmentDataEnded);
         std::string ids;
         Marks(path, &ids);

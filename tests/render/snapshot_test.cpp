@@ -1,5 +1,6 @@
 // Saving the composed window picture.
 
+#include "platform/output_files.h"
 #include "render_test_support.h"
 
 #include <QDir>
@@ -17,6 +18,7 @@ TEST_F(SnapshotTest, FormatFollowsTheExtensionAndTheSizeIsTheWindows) {
     ASSERT_TRUE(dir.isValid());
     FakeWindow window(352, 240);
     CVideoRenderer renderer;
+    OutputFiles outputs;
     const auto picture =
         MakePicture(160, 120, [](int x, int y) { return qRgb(x, y, (x + y) & 255); });
     Draw(renderer, window, picture, 160, 120, CellRect{0, 0, 176, 120});
@@ -26,7 +28,7 @@ TEST_F(SnapshotTest, FormatFollowsTheExtensionAndTheSizeIsTheWindows) {
         {"d.jpeg", "jpeg"}, {"e.dat", "jpeg"}, {"noextension", "jpeg"}};
     for (auto [name, format] : cases) {
         const QString path = dir.filePath(QString::fromLatin1(name));
-        ASSERT_TRUE(renderer.SaveSnapshot(path)) << name;
+        ASSERT_TRUE(renderer.SaveSnapshot(outputs, path)) << name;
         QImageReader reader(path);
         reader.setDecideFormatFromContent(true);
         EXPECT_EQ(reader.format(), QByteArray(format)) << name;
@@ -42,13 +44,14 @@ TEST_F(SnapshotTest, NothingIsWrittenWithoutASurfaceOrToABadPath) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     CVideoRenderer renderer;
+    OutputFiles outputs;
     const QString path = dir.filePath(QStringLiteral("x.png"));
-    EXPECT_FALSE(renderer.SaveSnapshot(path));
+    EXPECT_FALSE(renderer.SaveSnapshot(outputs, path));
     EXPECT_FALSE(QFile::exists(path));
 
     FakeWindow window(320, 240);
     Draw(renderer, window, SolidPicture(64, 64, 0xFF00FF00), 64, 64, CellRect{0, 0, 320, 240});
-    EXPECT_FALSE(renderer.SaveSnapshot(dir.filePath(QStringLiteral("missing/x.png"))));
+    EXPECT_FALSE(renderer.SaveSnapshot(outputs, dir.filePath(QStringLiteral("missing/x.png"))));
 }
 
 } // namespace
