@@ -3,6 +3,7 @@
 // while this window keeps dispatching events.
 
 #include "app/orbiscope_dlg.h"
+#include "app/output_consent.h"
 #include "app/skin.h"
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
@@ -93,6 +94,8 @@ void COrbiscopeDlg::OnSaveAviRun(int channel) {
         &dlg, QString::asprintf("CH%02d.avi", channel + 1),
         QStringLiteral("Avi Files (*.avi)|*.avi|All Files (*.*)|*.*||"), QStringLiteral("avi"));
     if (path.isEmpty()) return;
+    OutputFiles outputs;
+    if (!AgreeOutputName(*m_pPrompts, &dlg, OpenSourcePath(), path, outputs)) return;
     if (!m_bHddOpen && !CanOpenForReading(m_strFilePath)) {
         m_bBusy = false;
         return;
@@ -107,9 +110,11 @@ void COrbiscopeDlg::OnSaveAviRun(int channel) {
     request.withAudio = dlg.withAudio != 0;
     request.outputPath = QFile::encodeName(path).toStdString();
     request.audioDecoder = &audio;
+    request.outputs = &outputs;
     if (m_bHddOpen) {
-        request.from = uint32_t(dlg.chosenStart);
-        request.to = uint32_t(dlg.chosenEnd);
+        // The end picker names the first second left out.
+        request.first = int64_t(dlg.chosenStart) * 1000;
+        request.last = int64_t(dlg.chosenEnd) * 1000 - 1;
     }
 
     // The job runs on its own thread; this window keeps dispatching events
@@ -129,6 +134,8 @@ void COrbiscopeDlg::OnSaveAviRun(int channel) {
     }
     worker.join();
     dlg.SetProgressSource({});
+    std::string error;
+    if (succeeded) succeeded = outputs.Commit(error);
 
     if (succeeded) {
         m_pPrompts->Notice(&dlg, QStringLiteral("Save as AVI success."));

@@ -193,6 +193,8 @@ public:
     bool IsBusy() const { return m_bBusy; }
     bool IsFileOpen() const { return m_bFileOpen; }
     bool IsHddOpen() const { return m_bHddOpen; }
+    // The archive, disk image or device being played; nothing is written onto it.
+    const QString& OpenSourcePath() const { return m_bHddOpen ? m_strDiskPath : m_strFilePath; }
     int CameraGroup() const { return m_nCamGroup; }
     uint32_t StartTime() const { return m_tStart; }
     uint32_t EndTime() const { return m_tEnd; }

@@ -187,7 +187,14 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
     for (;;) {
         if (!m_bBlockLoaded) {
             if (Cancelled() || m_nCursor >= m_AVIBlockIndexList.size()) return kExportEnd;
-            const int loaded = LoadBlock(m_AVIBlockIndexList[m_nCursor++]);
+            const BlockEntry& entry = m_AVIBlockIndexList[m_nCursor++];
+            // A block whose times lie wholly outside a narrowed range holds
+            // none of its frames; its tables are not even read.
+            const MiniHeader& mini = entry.mini;
+            if ((m_settings.from || m_settings.to) && mini.startTime <= mini.endTime &&
+                (mini.endTime < m_nRangeStart || mini.startTime > m_nRangeEnd))
+                continue;
+            const int loaded = LoadBlock(entry);
             if (loaded < 0) return loaded;
             continue;
         }
@@ -201,7 +208,10 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
         // next frame's offset in the tables bounds this one, so one read
         // usually brings header and payload together.
         const uint32_t at = item->offset;
-        if (at > m_nDataLength || m_nDataLength - at < kFrameHeaderSize) continue;
+        if (at > m_nDataLength || m_nDataLength - at < kFrameHeaderSize) {
+            ++m_nDamaged;
+            continue;
+        }
         const auto next = m_lists.NextFrameStart(at);
         const uint32_t first = std::clamp<uint32_t>(next ? std::min(*next - at, kLargestFirstRead)
                                                          : kLastFrameFirstRead,
@@ -210,12 +220,18 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
         if (!ReadData(at, m_data.data(), first)) return kExportReadFailed;
         const auto header =
             parseFrameHeader(ByteView(m_data.data(), kFrameHeaderSize), m_header.byteOrder);
-        if (!header || header->channel != m_nChannel) continue;
+        if (!header || header->channel != m_nChannel) {
+            ++m_nDamaged;
+            continue;
+        }
         if (header->isEndOfFrames()) {
             m_bBlockLoaded = false;
             continue;
         }
-        if (!header->hasMarker()) continue;
+        if (!header->hasMarker()) {
+            ++m_nDamaged;
+            continue;
+        }
         if (header->time < m_nRangeStart || header->time > m_nRangeEnd) continue;
 
         // The frame's areas never reach past its own length, nor past the data area.
@@ -233,6 +249,7 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
             qmLogAt(6, kTag,
                     "(readVideoFrameFile) Damaged frame skipped - CH:%d, Time:%u, Size:%u\n",
                     m_nChannel, header->time, unsigned(header->length));
+            ++m_nDamaged;
             continue;
         }
         if (*built < 0) return *built;

@@ -33,6 +33,7 @@ public:
     void ReleaseBlockIndexList_AVI();
 
     const std::string& Error() const override { return m_strError; }
+    uint64_t DamagedFramesSkipped() const override { return m_nDamaged; }
     const ArchiveHeader& Header() const { return m_header; }
     uint32_t RangeStart() const { return m_nRangeStart; }
     uint32_t RangeEnd() const { return m_nRangeEnd; }
@@ -71,6 +72,7 @@ private:
     ExportChannelLists m_lists;
     uint32_t m_nBlockOrdinal = 0;    // position of the loaded block in the list
     uint32_t m_nProgressDivisor = 0; // the block header's progress reference
+    uint64_t m_nDamaged = 0;
     std::string m_strError;
 };
 

@@ -194,6 +194,7 @@ int TDiskFrameReader::readVideoFrameHDD(ExportFrame& frame) {
                     header ? int(header->channel) : -1, header ? int(header->marker) : 0,
                     header ? int(header->index) : 0, header ? int(header->time) : 0,
                     header ? int(header->length) : 0);
+            ++m_nDamaged;
             continue;
         }
         if (item->fromKeyList)
@@ -216,6 +217,7 @@ int TDiskFrameReader::readVideoFrameHDD(ExportFrame& frame) {
         if (!built) {
             qmLogAt(6, kTag, "(readVideoFrameHDD) Damaged frame skipped - CH:%d, Time:%u, Size:%u",
                     m_nChannel, header->time, unsigned(header->length));
+            ++m_nDamaged;
             continue;
         }
         if (*built < 0) return Failed(*built, "out of memory");

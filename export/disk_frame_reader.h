@@ -37,6 +37,7 @@ public:
     void ReleaseBlockIndexList_AVI();
 
     const std::string& Error() const override { return m_strError; }
+    uint64_t DamagedFramesSkipped() const override { return m_nDamaged; }
     // Entries are the MHS records, each sequence field the block's slot.
     const std::vector<MiniHeader>& BlockList() const { return m_AVIBlockIndexList; }
     size_t DataCapacity() const { return m_data.size(); }
@@ -66,6 +67,7 @@ private:
     ExportChannelLists m_lists;
     uint32_t m_nBlockOrdinal = 0;    // position of the loaded block in the list
     uint32_t m_nProgressDivisor = 0; // the block header's progress reference
+    uint64_t m_nDamaged = 0;
     std::string m_strError;
 };
 

@@ -60,6 +60,8 @@ public:
         static const std::string none;
         return none;
     }
+    // Frames of the channel passed over because their header or data was damaged.
+    virtual uint64_t DamagedFramesSkipped() const { return 0; }
 };
 
 class IExportAudioDecoder;

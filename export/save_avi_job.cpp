@@ -2,9 +2,11 @@
 
 #include "export/archive_frame_reader.h"
 #include "export/disk_frame_reader.h"
+#include "export/range_frame_reader.h"
 #include "platform/diagnostics.h"
 #include "storage/file_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,14 @@
 #include <utility>
 
 namespace qm {
+
+namespace {
+
+// How far before the range the readers first look for its key frame; each
+// further try looks eight times as far.
+constexpr uint32_t kFirstLeadSeconds = 8;
+
+} // namespace
 
 std::string SegmentFileName(const std::string& name, int n) {
     if (n <= 1) return name;
@@ -42,14 +52,30 @@ bool TSaveAviJob::Run() {
     m_bSucceeded = false;
     m_nProgressPercent = 0;
     if (m_request.channel < 0 || m_request.channel > 31) return Fail("no such channel");
-    if (m_request.sourceKind == kExportSourceDisk) return RunDisk();
-    return RunArchive();
+    m_ownOutputs.reset();
+    if (!m_request.outputs) m_ownOutputs = std::make_unique<OutputFiles>(m_request.replaceExisting);
+    m_pOutputs = m_request.outputs ? m_request.outputs : m_ownOutputs.get();
+    m_pOutputs->AddSource(m_request.sourcePath);
+    // A name that may not be written is refused before anything is read.
+    if (const OutputRefusal refusal = m_pOutputs->Reserve(m_request.outputPath);
+        refusal != OutputRefusal::kNone)
+        return Fail(RefusalText(refusal, m_request.outputPath));
+    const bool ok = m_request.sourceKind == kExportSourceDisk ? RunDisk() : RunArchive();
+    if (!m_ownOutputs) return ok;
+    std::string error;
+    if (ok && !m_ownOutputs->Commit(error)) return Fail(error);
+    if (!ok) m_ownOutputs->Abandon();
+    return ok;
 }
 
-ExportReaderSettings TSaveAviJob::ReaderSettings() {
+ExportReaderSettings TSaveAviJob::ReaderSettings(uint32_t lead) {
     ExportReaderSettings settings;
-    settings.from = m_request.from;
-    settings.to = m_request.to;
+    if (m_request.first) {
+        const int64_t second = *m_request.first / 1000;
+        settings.from = uint32_t(std::clamp<int64_t>(second - lead, 0, UINT32_MAX));
+    }
+    if (m_request.last)
+        settings.to = uint32_t(std::clamp<int64_t>(*m_request.last / 1000, 0, UINT32_MAX));
     settings.audioDecoder = m_request.audioDecoder;
     settings.decodeAudio =
         m_request.audioDecoder && (m_request.withAudio || m_request.frameWritten);
@@ -66,12 +92,20 @@ bool TSaveAviJob::RunArchive() {
         ~CloseOnExit() { ::close(fd); }
     } closer{fd};
 
-    TArchiveFrameReader reader(ReaderSettings());
-    if (!reader.bBuildBlockIndexList_AVI(fd, m_request.channel))
-        return Fail(m_request.sourcePath + ": " + reader.Error());
-    const bool ok = RunSegments(reader);
-    reader.ReleaseBlockIndexList_AVI();
-    return ok;
+    for (uint32_t lead = kFirstLeadSeconds;; lead *= 8) {
+        const ExportReaderSettings settings = ReaderSettings(lead);
+        TArchiveFrameReader reader(settings);
+        if (!reader.bBuildBlockIndexList_AVI(fd, m_request.channel))
+            return Fail(m_request.sourcePath + ": " + reader.Error());
+        const uint32_t recorded = reader.Header().channelMask;
+        if (!(recorded & (1u << m_request.channel)))
+            return Fail(CameraNotRecordedText(m_request.channel + 1, recorded));
+        bool widen = false;
+        const bool ok =
+            RunRange(reader, settings.from.value_or(0), reader.Header().startTime, widen);
+        reader.ReleaseBlockIndexList_AVI();
+        if (!widen) return ok;
+    }
 }
 
 bool TSaveAviJob::RunDisk() {
@@ -83,24 +117,58 @@ bool TSaveAviJob::RunDisk() {
         if (!disk) return Fail(name + ": " + error);
     }
     const std::string camera = "camera " + std::to_string(m_request.channel + 1);
-    if (!disk->Records(m_request.channel)) return Fail(camera + " is not recorded on " + name);
+    if (!disk->Records(m_request.channel))
+        return Fail(CameraNotRecordedText(m_request.channel + 1, disk->index.channelMask));
 
-    // Unset ends stand for the recording's own first and last second, the
-    // last one included.
+    // The disk reader's range leaves its end second out.
     const DiskIndex& index = disk->index;
-    const uint32_t start = m_request.from.value_or(0);
-    const uint32_t end = m_request.to
-                             ? *m_request.to
-                             : (index.endTime == UINT32_MAX ? UINT32_MAX : index.endTime + 1);
-    if (start >= end) return Fail("the range holds no second");
+    const uint64_t lastSecond = m_request.last
+                                    ? uint64_t(std::max<int64_t>(*m_request.last, 0) / 1000)
+                                    : uint64_t(index.endTime);
+    const uint32_t end = uint32_t(std::min<uint64_t>(lastSecond + 1, UINT32_MAX));
+    {
+        // Blocks before the range only lead into it: the range itself must have some.
+        const uint32_t start = ReaderSettings(0).from.value_or(0);
+        TDiskFrameReader probe(ReaderSettings(0), m_request.diskReadTimeoutMs);
+        if (start < end && probe.bBuildBlockIndexList_AVI(disk, m_request.channel, start, end) &&
+            probe.BlockList().empty())
+            return Fail("no block of the disk holds " + camera + " in the range");
+    }
+    for (uint32_t lead = kFirstLeadSeconds;; lead *= 8) {
+        const ExportReaderSettings settings = ReaderSettings(lead);
+        const uint32_t start = settings.from.value_or(0);
+        if (start >= end) return Fail("the range holds no second");
+        TDiskFrameReader reader(settings, m_request.diskReadTimeoutMs);
+        if (!reader.bBuildBlockIndexList_AVI(disk, m_request.channel, start, end))
+            return Fail(name + ": " + reader.Error());
+        if (reader.BlockList().empty())
+            return Fail("no block of the disk holds " + camera + " in the range");
+        bool widen = false;
+        const bool ok = RunRange(reader, start, index.startTime, widen);
+        reader.ReleaseBlockIndexList_AVI();
+        if (!widen) return ok;
+    }
+}
 
-    TDiskFrameReader reader(ReaderSettings(), m_request.diskReadTimeoutMs);
-    if (!reader.bBuildBlockIndexList_AVI(disk, m_request.channel, start, end))
-        return Fail(name + ": " + reader.Error());
-    if (reader.BlockList().empty())
-        return Fail("no block of the disk holds " + camera + " in the range");
-    const bool ok = RunSegments(reader);
-    reader.ReleaseBlockIndexList_AVI();
+bool TSaveAviJob::RunRange(IExportFrameReader& reader, uint32_t readerStart,
+                           uint32_t recordingStart, bool& widen) {
+    widen = false;
+    if (!m_request.first && !m_request.last) {
+        const bool ok = RunSegments(reader);
+        m_nDamaged = reader.DamagedFramesSkipped();
+        return ok;
+    }
+    TRangeFrameReader range(reader, m_request.first.value_or(0), m_request.last);
+    range.Prime();
+    // No key frame at or before the range yet: begin earlier, unless the
+    // reader already began with the recording.
+    if (m_request.first && range.RangeFound() && !range.KeyFound() &&
+        readerStart > recordingStart && !CancelRequested()) {
+        widen = true;
+        return false;
+    }
+    const bool ok = RunSegments(range);
+    m_nDamaged = range.DamagedFramesSkipped();
     return ok;
 }
 
@@ -112,7 +180,7 @@ bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
     segmentSettings.frameWritten = m_request.frameWritten;
     segmentSettings.byteLimit = m_request.segmentByteLimit;
 
-    CQMAvi avi;
+    CQMAvi avi(*m_pOutputs);
     ExportFrame frame;
     TAviSegmentDriver driver(avi, reader, frame, segmentSettings);
     int n = 1;

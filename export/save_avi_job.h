@@ -10,6 +10,7 @@
 #include "export/avi_segment.h"
 #include "export/disk_export_source.h"
 #include "export/export_frame.h"
+#include "platform/output_files.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,13 +36,19 @@ struct SaveAviRequest {
     std::shared_ptr<const DiskExportSource> disk;
     int channel = 0; // 0-31
     bool withAudio = true;
-    // The seconds to export. `from` is included. For an archive `to` is
-    // included too; for a disk it is the first second left out, as the save
-    // dialog's end picker means it. Unset: the recording's own first or last
-    // second (both included).
-    std::optional<uint32_t> from;
-    std::optional<uint32_t> to;
-    std::string outputPath;                      // the first file; later ones are numbered after it
+    // The moments to export, as stored times in milliseconds since 1970,
+    // both included. The files begin at the camera's key frame at or before
+    // `first`, so that every picture from `first` on is there and can be
+    // decoded. Unset: the recording's own first or last frame.
+    std::optional<int64_t> first;
+    std::optional<int64_t> last;
+    std::string outputPath; // the first file; later ones are numbered after it
+    // The run's outputs, when the caller writes more files than the job's
+    // (a WAV beside them) and commits them itself once everything is done.
+    // When null the job checks and commits its own files, replacing
+    // existing ones only with `replaceExisting`.
+    OutputFiles* outputs = nullptr;
+    bool replaceExisting = false;
     IExportAudioDecoder* audioDecoder = nullptr; // none: the sound is left out
     // Called on the job's thread at the start of every segment.
     std::function<void()> segmentStarted;
@@ -74,21 +81,33 @@ public:
 
     // After Run has returned:
     const std::vector<std::string>& Files() const { return m_files; }
+    // Frames of the camera skipped because they were damaged.
+    uint64_t DamagedFramesSkipped() const { return m_nDamaged; }
     const std::string& Error() const { return m_strError; }
     const char* ResultText() const { return m_bSucceeded ? kSaveAviSuccessText : kSaveAviFailText; }
 
 private:
     bool Fail(const std::string& error);
-    ExportReaderSettings ReaderSettings();
+    // The readers begin `lead` seconds before the range, to find the key
+    // frame the range's first pictures need.
+    ExportReaderSettings ReaderSettings(uint32_t lead);
     bool RunArchive();
     bool RunDisk();
-    // Writes the numbered files from `reader`, whose list is built.
+    // Writes the range from `reader`, whose list is built and which begins
+    // at `readerStart` of a recording beginning at `recordingStart`. Sets
+    // `widen` (and returns false) when the reader must begin earlier.
+    bool RunRange(IExportFrameReader& reader, uint32_t readerStart, uint32_t recordingStart,
+                  bool& widen);
+    // Writes the numbered files from `reader`.
     bool RunSegments(IExportFrameReader& reader);
 
     SaveAviRequest m_request;
+    std::unique_ptr<OutputFiles> m_ownOutputs; // one per run, when the caller gave none
+    OutputFiles* m_pOutputs = nullptr;
     std::atomic<int> m_nProgressPercent{0};
     std::atomic<int> m_bCancelRequested{0};
     std::vector<std::string> m_files;
+    uint64_t m_nDamaged = 0;
     std::string m_strError;
     bool m_bSucceeded = false;
 };

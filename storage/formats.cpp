@@ -1,9 +1,20 @@
 #include "storage/formats.h"
 
+#include <string>
+
 #include <algorithm>
 #include <cstring>
 
 namespace qm {
+
+std::string CameraNotRecordedText(int camera, uint32_t channelMask) {
+    std::string recorded;
+    for (int c = 0; c < 32; ++c)
+        if (channelMask & (1u << c))
+            recorded += (recorded.empty() ? "" : ", ") + std::to_string(c + 1);
+    return "camera " + std::to_string(camera) +
+           " is not in this recording (recorded: " + (recorded.empty() ? "none" : recorded) + ")";
+}
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace qm {
@@ -32,6 +33,10 @@ constexpr bool payloadIsBigEndian(uint8_t byteOrder) {
 // they do not know; disks leave the code unset.
 uint32_t archiveCodecCode(uint8_t codecByte);
 std::optional<uint32_t> diskCodecCode(uint8_t codecByte);
+
+// "camera 7 is not in this recording (recorded: 1, 2, 3, 4)": cameras are
+// numbered from 1, as the user sees them.
+std::string CameraNotRecordedText(int camera, uint32_t channelMask);
 
 // 1 when only channels 0-15 are recorded, 2 when any of 16-31 is.
 constexpr int groupCountForMask(uint32_t channelMask) {

@@ -35,6 +35,7 @@ SaveAviRequest Request(const std::string& archive, int channel, const std::strin
     r.sourcePath = archive;
     r.channel = channel;
     r.outputPath = test::TempPath(name);
+    r.replaceExisting = true; // the names are reused from run to run
     return r;
 }
 
@@ -134,8 +135,8 @@ TEST(ArchiveExport, EachCamerasSoundIsDecodedByItsOwnCodingType) {
 TEST(ArchiveExport, TimeRangeIncludesBothEndSeconds) {
     const auto plan = test::SmallPlan();
     auto request = Request(test::WriteArchive(plan), 1, "range.avi");
-    request.from = plan.start + 1;
-    request.to = plan.start + 2;
+    request.first = int64_t(plan.start + 1) * 1000;
+    request.last = int64_t(plan.start + 2) * 1000 + 999;
     TSaveAviJob job(request);
     ASSERT_TRUE(job.Run()) << job.Error();
     EXPECT_EQ(test::DecodedFrames(job.Files().at(0), 176, 144, 1), Range(8, 24));

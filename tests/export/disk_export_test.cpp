@@ -44,6 +44,7 @@ SaveAviRequest DiskRequest(const std::string& image, int channel, const std::str
     r.sourcePath = image;
     r.channel = channel;
     r.outputPath = test::TempPath(name);
+    r.replaceExisting = true; // the names are reused from run to run
     return r;
 }
 
@@ -210,8 +211,8 @@ TEST(DiskExport, TheRangeStartsAtFromAndEndsBeforeTo) {
     for (int second = 0; second < 4; ++second) {
         auto request = DiskRequest(image, 1, "second.avi");
         request.disk = disk;
-        request.from = plan.start + second;
-        request.to = plan.start + second + 1;
+        request.first = int64_t(plan.start + second) * 1000;
+        request.last = int64_t(plan.start + second + 1) * 1000 - 1;
         TSaveAviJob job(request);
         ASSERT_TRUE(job.Run()) << second << ": " << job.Error();
         EXPECT_EQ(test::DecodedFrames(job.Files().at(0), 176, 144, 1),
@@ -220,8 +221,8 @@ TEST(DiskExport, TheRangeStartsAtFromAndEndsBeforeTo) {
     }
 
     auto late = DiskRequest(image, 1, "late.avi");
-    late.from = plan.start + 10;
-    late.to = plan.start + 20;
+    late.first = int64_t(plan.start + 10) * 1000;
+    late.last = int64_t(plan.start + 20) * 1000 - 1;
     TSaveAviJob nothing(late);
     EXPECT_FALSE(nothing.Run());
     EXPECT_NE(nothing.Error().find("no block of the disk holds camera 2"), std::string::npos)
@@ -247,8 +248,8 @@ TEST(DiskExport, DamagedOrUnsuitableDisksFailWithAReason) {
             test::ReadAviChecked(file); // what was written is complete
     };
 
-    fails(DiskRequest(image, 5, "a.avi"), "camera 6 is not recorded");
-    fails(DiskRequest(image, 17, "a.avi"), "camera 18 is not recorded");
+    fails(DiskRequest(image, 5, "a.avi"), "camera 6 is not in this recording (recorded: 1, 2)");
+    fails(DiskRequest(image, 17, "a.avi"), "camera 18 is not in this recording");
     fails(DiskRequest(test::WriteArchive(plan), 0, "a.avi"), "no DVR information sector");
 
     // A block without its marker, halfway through the recording.
@@ -303,7 +304,7 @@ struct Outcome {
 
 Outcome Qmtool(const std::string& arguments) {
     Outcome o;
-    o.status = test::RunCommand(test::QmtoolPath() + " " + arguments, o.out, &o.err);
+    o.status = test::RunCommand("TZ=UTC " + test::QmtoolPath() + " " + arguments, o.out, &o.err);
     return o;
 }
 
@@ -330,14 +331,14 @@ TEST(QmtoolDiskExport, ExportsImagesWholeOrByRangeAndNamesWhatIsWrong) {
     EXPECT_EQ(test::DecodedFrames(part, 176, 144, 1), Range(8, 24)); // both seconds
     EXPECT_EQ(test::ReadFile(image), before);
 
-    const std::string out = " --out " + test::TempPath("x.avi") + " ";
+    const std::string out = " --force --out " + test::TempPath("x.avi") + " ";
     const std::string copy = test::TempPath("damaged.img");
     std::filesystem::copy_file(image, copy);
     const uint64_t header =
         layout.dataBase + (SlotOfBlock(layout, 1) + 1) * uint64_t(layout.blockSize) - 512;
     Overwrite(copy, header + 16, {'x', 'x', 'x', 'x'});
     const std::pair<std::string, std::string> cases[] = {
-        {"export --channel 3" + out + image, "camera 3 is not recorded"},
+        {"export --channel 3" + out + image, "camera 3 is not in this recording"},
         {"export --channel 1" + out + copy, "Save as AVI fail. "},
     };
     for (const auto& [args, reason] : cases) {

@@ -1,5 +1,7 @@
 #include "export_test_support.h"
 
+#include "tests/process_temp_dir.h"
+
 #include "tools/mkrec/frame_pattern.h"
 #include "tools/mkrec/recording_generator.h"
 #include "tools/mkrec/video_encoder.h"
@@ -15,29 +17,9 @@
 
 namespace qm::test {
 
-namespace {
-
-// One directory per process (ctest runs tests in parallel and several builds
-// share /tmp), removed when the process ends.
-struct ProcessDirectory {
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() / "qm_export_tests" / std::to_string(::getpid());
-    ~ProcessDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-} // namespace
-
 std::string TempPath(const std::string& name) {
-    static ProcessDirectory process;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string test = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : test)
-        if (c == '/') c = '_';
-    std::filesystem::create_directories(process.path / test);
-    return (process.path / test / name).string();
+    static const ProcessTempDir process("export");
+    return (process.ForCurrentTest() / name).string();
 }
 
 mkrec::RecordingPlan SmallPlan(mkrec::VideoCodec codec) {
