@@ -66,6 +66,8 @@ bool CQMParseIndex::FillVideoRecord(int c, FrameRecord* video, bool forward) {
     uint32_t width = h.width();
     uint32_t height = h.height();
     FillDate(video, h.localTime());
+    video->timeZone = h.timeZone;
+    video->correction = h.correction;
     video->time = h.time;
     video->microseconds = uint32_t(h.milliseconds) * 1000;
     m_nLastIndex = h.index;

@@ -33,7 +33,9 @@ struct FrameRecord {
     uint8_t hour;
     uint8_t minute;
     uint8_t second;
-    uint8_t reserved1[27];
+    uint8_t timeZone;  // the frame header's zone byte (units of 1800 s, plus 24)
+    int8_t correction; // and its correction (units of 900 s)
+    uint8_t reserved1[25];
     uint8_t* payload; // the caller's buffer; kept when the record is cleared
     uint8_t info[32]; // the channel's information block (video records)
     uint8_t reserved2[7];
@@ -53,6 +55,7 @@ struct FrameRecord {
 static_assert(sizeof(FrameRecord) == 128);
 static_assert(offsetof(FrameRecord, year) == 22);
 static_assert(offsetof(FrameRecord, second) == 28);
+static_assert(offsetof(FrameRecord, payload) == 56);
 static_assert(offsetof(FrameRecord, info) == 64);
 
 } // namespace qm

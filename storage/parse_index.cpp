@@ -59,6 +59,8 @@ void CQMParseIndex::ResetPerOpenState() {
         s = 0;
     m_nDirection = 0;
     m_nLoadMode = 0;
+    for (auto& damaged : m_nDamagedFrames)
+        damaged = 0;
     m_nChannelMask = 0;
     for (auto& b : m_buffers)
         b.channelMask = 0;

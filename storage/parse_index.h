@@ -180,6 +180,14 @@ public:
         m_llPrefetchTimeoutMs = prefetchMs;
         m_llSeekTimeoutMs = seekMs;
     }
+    // Frames of the channels in `mask` that the preparation passed over
+    // because their header or tables were damaged, since the recording was opened.
+    uint64_t DamagedFramesSkipped(uint32_t mask = 0xFFFFFFFFu) const {
+        uint64_t n = 0;
+        for (int c = 0; c < kMaxChannels; ++c)
+            if (mask & (1u << c)) n += m_nDamagedFrames[c].load();
+        return n;
+    }
     // The frame header index of the last delivered video frame (not in the record).
     uint32_t LastDeliveredIndex() const { return m_nLastIndex.load(); }
     int FrameStateOf(int channel) const { return m_channels[channel].frameState.load(); }
@@ -331,6 +339,7 @@ private:
     }
     std::atomic<uint64_t> m_nPreparePasses{0};
     std::atomic<uint32_t> m_nLastIndex{0};
+    std::array<std::atomic<uint64_t>, kMaxChannels> m_nDamagedFrames{};
 
     std::mutex m_csSeek;
     std::mutex m_csLoad;

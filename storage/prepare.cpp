@@ -75,6 +75,7 @@ bool CQMParseIndex::TakeForward(int c, int b) {
                   "Time:%d, Offset:%d, Size:%d",
                   c, header ? int(header->marker) : 0, header ? int(header->time) : 0, int(offset),
                   header ? int(header->length) : 0);
+            m_nDamagedFrames[c].fetch_add(1, std::memory_order_relaxed);
             continue;
         }
         if (header->time > m_nEndTime) {
