@@ -36,19 +36,45 @@ void CQMCommandLineInfo::ParseParam(const char* param, bool isFlag, bool isLast)
     // when they are visited in their own turn, has no effect.
     if (!isFlag || param == nullptr) return;
     const std::string_view flag(param);
+    const bool isValue = m_pArgs && m_nArgIndex == m_nValueIndex;
     if (flag == "h" || flag == "help") {
         m_bShowHelp = true;
     } else if (flag == "path") {
-        if (const std::string* value = ValueOfCurrent(isLast)) m_strAvrFile = *value;
+        if (const std::string* value = ValueOfCurrent(isLast)) {
+            m_strAvrFile = *value;
+            m_nValueIndex = m_nArgIndex + 1;
+        }
     } else if (flag == "m") {
-        if (const std::string* value = ValueOfCurrent(isLast)) m_nMode = LeadingInt(*value);
+        if (const std::string* value = ValueOfCurrent(isLast)) {
+            m_nMode = LeadingInt(*value);
+            m_nValueIndex = m_nArgIndex + 1;
+        }
     } else if (flag == "c") {
         if (const std::string* value = ValueOfCurrent(isLast)) {
             ParseCamList(*value);
             m_bCamMapValid = ValidateCamMap();
+            m_nValueIndex = m_nArgIndex + 1;
         }
+    } else if (!isValue && m_pArgs && (*m_pArgs)[m_nArgIndex].front() == '-' && flag != "debug" &&
+               flag != "-version") {
+        // "/name" is left alone: on this system it is far more often a path.
+        m_unknownOptions.push_back((*m_pArgs)[m_nArgIndex]);
     }
 }
+
+const char kCommandLineUsage[] =
+    "usage: qmplayer [-path FILE] [-m MODE] [-c CAMERAS] [-h] [-debug] [--version]\n"
+    "\n"
+    "  -path FILE   open a recording: an archive (.avr), an image of a DVR's disk\n"
+    "               or card, or the disk or card itself (/dev/sdb)\n"
+    "  -m MODE      the split: 1, 2, 3 or 4 for 1, 4, 9 or 16 cameras (with -path)\n"
+    "  -c LIST      the cameras in the split, e.g. 1,2,5 (with -path and -m)\n"
+    "  -h, -help    this help, and the help window\n"
+    "  -debug       the engine's diagnostic lines on stderr\n"
+    "  --version    the program's version\n"
+    "\n"
+    "Options are case-sensitive and may also be written with '/'. A value that is\n"
+    "missing or wrong is ignored.\n";
 
 void CQMCommandLineInfo::ParseCamList(std::string_view list) {
     // The map describes the latest list only.
@@ -90,6 +116,7 @@ void ParseCommandLine(CQMCommandLineInfo& info, const std::vector<std::string>& 
     }
     info.m_pArgs = nullptr;
     info.m_nArgIndex = 0;
+    info.m_nValueIndex = SIZE_MAX;
 }
 
 void ParseCommandLine(CQMCommandLineInfo& info, int argc, const char* const* argv) {

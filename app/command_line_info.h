@@ -12,6 +12,7 @@
 // needed to parse.
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,9 @@ public:
     std::string m_strAvrFile;
     bool m_bCamMapValid = false;
     bool m_bShowHelp = false;
+    // Options starting with '-' that are none of ours (nor a value of one),
+    // as written; they have no effect but are worth a word on stderr.
+    std::vector<std::string> m_unknownOptions;
 
 private:
     friend void ParseCommandLine(CQMCommandLineInfo& info, const std::vector<std::string>& args);
@@ -54,7 +58,11 @@ private:
 
     const std::vector<std::string>* m_pArgs = nullptr; // during ParseCommandLine only
     size_t m_nArgIndex = 0;
+    size_t m_nValueIndex = SIZE_MAX; // the argument the last option took as its value
 };
+
+// The usage text `-h` prints on a terminal.
+extern const char kCommandLineUsage[];
 
 // Feeds every argument to info.ParseParam. args holds the arguments after the
 // program name.

@@ -2,8 +2,18 @@
 #include "platform/diagnostics.h"
 
 #include <QApplication>
+#include <qm_version.h>
+
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
+    // Answered before any window system is needed.
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("qmplayer %s\n", QM_VERSION_TEXT);
+            return 0;
+        }
     qm::EnableDiagnosticsFromArgs(argc, argv);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QMPlayer HD"));

@@ -9,6 +9,9 @@
 #include <QApplication>
 #include <qm_version.h>
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace qm {
 
 COrbiscopeApp::COrbiscopeApp(IUserPrompts* prompts, QString instanceName)
@@ -71,8 +74,16 @@ COrbiscopeApp::Outcome COrbiscopeApp::InitInstance(const std::vector<std::string
     }
 
     ParseCommandLine(m_cmdInfo, args);
+    for (const std::string& option : m_cmdInfo.m_unknownOptions)
+        std::fprintf(stderr, "qmplayer: unknown option %s (ignored; -h lists the options)\n",
+                     option.c_str());
 
     if (m_cmdInfo.m_bShowHelp) {
+        // Started from a terminal, the help is read there as well.
+        if (::isatty(STDOUT_FILENO) == 1) {
+            std::fputs(kCommandLineUsage, stdout);
+            std::fflush(stdout);
+        }
         std::unique_ptr<CCommandHelpDlg> help = CreateHelpDialog();
         help->setWindowTitle(QStringLiteral("Command Help"));
         help->LoadHelpFile(QStringLiteral("Help.rtf"));

@@ -14,7 +14,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake g++ ninja-build pkg-config qt6-base-dev libavcodec-dev libavutil-dev
           libswscale-dev libasound2-dev libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
-          xvfb xauth imagemagick clang)
+          xvfb xauth imagemagick clang libavformat-dev libssl-dev nlohmann-json3-dev)
 
 install_missing() {
     local missing=()

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <qm_version.h>
 #include <sstream>
 #include <thread>
 
@@ -420,18 +421,30 @@ TEST(QmtoolOnArchives, InfoAndFramesListWhatWasWritten) {
     const std::string path = WriteArchive(plan);
     const ArchiveMap map = MapArchive(ReadBytes(path));
 
-    const ToolResult info = RunQmtool("info --json '" + path + "'");
+    // The player's clock: this computer's zone (two hours east here) plus the
+    // recording's offset of 5400 s, as text beside the stored values.
+    const auto clock = [&](uint32_t seconds, int ms, bool withMs) {
+        const time_t shown = time_t(seconds) + 5400 + 7200;
+        std::tm tm{};
+        gmtime_r(&shown, &tm);
+        char text[40];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+        return withMs ? std::string(text) + "." + std::to_string(1000 + ms).substr(1) : text;
+    };
+    const ToolResult info = RunQmtool("info --json '" + path + "'", "UTC-2");
     ASSERT_EQ(info.status, 0);
-    char want[512];
+    char want[768];
     std::snprintf(want, sizeof want,
                   "{\"kind\":\"archive\",\"codec\":\"STCH\",\"byte_order\":0,\"channel_mask\":%u,"
                   "\"channels\":[1,18],\"groups\":2,\"start\":%u,\"end\":%u,\"time_offset\":5400,"
-                  "\"block_size\":8192,\"blocks\":[%zu,%zu]}\n",
+                  "\"block_size\":8192,\"blocks\":[%zu,%zu],\"start_clock\":\"%s\","
+                  "\"end_clock\":\"%s\",\"clock\":\"player\",\"version\":\"%s\"}\n",
                   plan.channelMask(), plan.start, plan.start + 2, map.blocksPerGroup[0],
-                  map.blocksPerGroup[1]);
+                  map.blocksPerGroup[1], clock(plan.start, 0, false).c_str(),
+                  clock(plan.start + 2, 0, false).c_str(), QM_VERSION_TEXT);
     EXPECT_EQ(info.out, want);
 
-    const ToolResult frames = RunQmtool("frames --json '" + path + "'");
+    const ToolResult frames = RunQmtool("frames --json '" + path + "'", "UTC-2");
     ASSERT_EQ(frames.status, 0);
     std::string lines;
     for (const ExpectedFrame& f : ExpectedFrames(plan)) {
@@ -439,10 +452,10 @@ TEST(QmtoolOnArchives, InfoAndFramesListWhatWasWritten) {
         std::snprintf(line, sizeof line,
                       "{\"channel\":%d,\"type\":\"%s\",\"time\":%u,\"ms\":%u,\"seq\":%u,"
                       "\"index\":%u,\"width\":%d,\"height\":%d,\"video_bytes\":%zu,"
-                      "\"audio_type\":%u,\"audio_bytes\":%zu}\n",
+                      "\"audio_type\":%u,\"audio_bytes\":%zu,\"clock\":\"%s\",\"tz\":24}\n",
                       f.channel + 1, f.key ? "I" : "P", f.time, unsigned(f.ms), f.sequence,
                       unsigned(f.index), f.width, f.height, f.stream.size(), unsigned(f.audioType),
-                      f.audioBytes);
+                      f.audioBytes, clock(f.time, f.ms, true).c_str());
         lines += line;
     }
     EXPECT_EQ(frames.out, lines);

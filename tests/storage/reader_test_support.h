@@ -106,7 +106,8 @@ struct ToolResult {
 };
 // Runs qmtool (QMTOOL from the environment, else the one built with the tests)
 // with the given arguments, already quoted for the shell.
-ToolResult RunQmtool(const std::string& arguments);
+// Runs qmtool in the time zone `zone` (TZ), so its clock texts are known.
+ToolResult RunQmtool(const std::string& arguments, const std::string& zone = "UTC");
 
 // Stores a 32-bit header field in the archive's byte order.
 void PutHeader32(std::vector<uint8_t>& file, size_t offset, uint32_t value);

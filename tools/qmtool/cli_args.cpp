@@ -1,8 +1,10 @@
 #include "tools/qmtool/cli_args.h"
 
+#include "storage/formats.h"
+
+#include <algorithm>
+#include <cctype>
 #include <charconv>
-#include <cstdio>
-#include <ctime>
 
 namespace qmtool {
 
@@ -17,13 +19,20 @@ std::optional<std::string> parseArgs(int argc, char** argv, int first, const Opt
     for (int i = first; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            if (options.flags.count(arg)) {
-                out.flags.insert(arg);
-            } else if (options.valued.count(arg)) {
-                if (i + 1 >= argc) return "option " + arg + " needs a value";
-                out.values[arg] = argv[++i];
+            const auto equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (options.flags.count(name)) {
+                if (equals != std::string::npos) return "option " + name + " takes no value";
+                out.flags.insert(name);
+            } else if (options.valued.count(name)) {
+                if (equals != std::string::npos) {
+                    out.values[name] = arg.substr(equals + 1);
+                } else {
+                    if (i + 1 >= argc) return "option " + name + " needs a value";
+                    out.values[name] = argv[++i];
+                }
             } else {
-                return "unknown option " + arg;
+                return "unknown option " + name;
             }
         } else {
             out.positionals.push_back(arg);
@@ -32,53 +41,34 @@ std::optional<std::string> parseArgs(int argc, char** argv, int first, const Opt
     return std::nullopt;
 }
 
-namespace {
-template <typename T> std::optional<T> parseWhole(const std::string& text) {
-    T v{};
+std::optional<int> parseCamera(const std::string& text) {
+    int v = 0;
     const char* b = text.data();
     const char* e = b + text.size();
     auto [p, ec] = std::from_chars(b, e, v);
-    if (ec != std::errc() || p != e || text.empty()) return std::nullopt;
-    return v;
-}
-} // namespace
-
-std::optional<int> parseCamera(const std::string& text) {
-    auto v = parseWhole<int>(text);
-    if (!v || *v < 1 || *v > 32) return std::nullopt;
+    if (text.empty() || ec != std::errc() || p != e || v < 1 || v > 32) return std::nullopt;
     return v;
 }
 
-std::optional<uint32_t> parseTime(const std::string& text) {
-    if (auto v = parseWhole<uint32_t>(text)) return v;
-    int y, mo, d, h, mi, s;
-    char tail;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
-        6)
-        return std::nullopt;
-    if (y < 1970 || y > 2105 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-        s > 59 || h < 0 || mi < 0 || s < 0)
-        return std::nullopt;
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    time_t t = timegm(&tm);
-    if (t < 0 || t > time_t(UINT32_MAX) || tm.tm_mday != d) return std::nullopt;
-    return uint32_t(t);
+std::string CameraListText(uint32_t channelMask) {
+    std::string text;
+    for (int c = 0; c < 32; ++c)
+        if (channelMask & (1u << c)) text += (text.empty() ? "" : ", ") + std::to_string(c + 1);
+    return text.empty() ? "none" : text;
 }
 
-std::string formatTime(uint32_t seconds) {
-    time_t t = time_t(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return buf;
+std::string NotRecordedText(int camera, uint32_t channelMask) {
+    return qm::CameraNotRecordedText(camera, channelMask);
+}
+
+std::string LowerExtension(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
 }
 
 } // namespace qmtool

@@ -1,6 +1,8 @@
 #pragma once
 // Command-line parsing for qmtool: one command word, its options, one SOURCE.
 
+#include "platform/recorded_time.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -12,7 +14,7 @@ namespace qmtool {
 
 struct OptionTable {
     std::set<std::string> flags;  // options without a value, e.g. "--json"
-    std::set<std::string> valued; // options that take the next argument, e.g. "--channel"
+    std::set<std::string> valued; // options that take a value, e.g. "--channel"
 };
 
 struct ParsedArgs {
@@ -25,17 +27,25 @@ struct ParsedArgs {
     std::optional<std::string> value(const std::string& name) const;
 };
 
-// Parses argv[first..argc). Returns an error text for a usage error.
+// Parses argv[first..argc): flags, "--name value" and "--name=value".
+// Returns an error text for a usage error.
 std::optional<std::string> parseArgs(int argc, char** argv, int first, const OptionTable& options,
                                      ParsedArgs& out);
 
 // A camera number 1..32 as the user writes it; nullopt when it is anything else.
 std::optional<int> parseCamera(const std::string& text);
 
-// UTC seconds since 1970, given either as a number or as "YYYY-MM-DD HH:MM:SS" (UTC).
-std::optional<uint32_t> parseTime(const std::string& text);
+// "1, 2, 3, 4": the cameras of a channel mask, numbered from 1.
+std::string CameraListText(uint32_t channelMask);
+// "camera 7 is not in this recording (recorded: 1, 2, 3, 4)"
+std::string NotRecordedText(int camera, uint32_t channelMask);
 
-// "YYYY-MM-DD HH:MM:SS" for UTC seconds.
-std::string formatTime(uint32_t seconds);
+// What a time option accepts, for usage messages.
+constexpr char kTimeForms[] =
+    "\"YYYY-MM-DD HH:MM:SS[.mmm]\" (as the player shows it), the same with 'T', "
+    "epoch seconds, or +SECONDS from the start";
+
+// The extension of a file name in lower case, without the dot ("" without one).
+std::string LowerExtension(const std::string& path);
 
 } // namespace qmtool

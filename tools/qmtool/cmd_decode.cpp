@@ -6,6 +6,7 @@
 #include "codec/ffmpeg_library.h"
 #include "tools/qmtool/commands.h"
 #include "tools/qmtool/frame_walk.h"
+#include "tools/qmtool/run_summary.h"
 #include "tools/qmtool/source.h"
 
 #include <array>
@@ -32,8 +33,8 @@ bool FrameMd5(const AVFrame* frame, std::vector<uint8_t>& scratch, char hex[33])
     const int size = qm::Ffmpeg().av_image_get_buffer_size(format, frame->width, frame->height, 1);
     if (size <= 0) return false;
     scratch.resize(size_t(size));
-    if (qm::Ffmpeg().av_image_copy_to_buffer(scratch.data(), size, frame->data, frame->linesize, format,
-                                         frame->width, frame->height, 1) < 0)
+    if (qm::Ffmpeg().av_image_copy_to_buffer(scratch.data(), size, frame->data, frame->linesize,
+                                             format, frame->width, frame->height, 1) < 0)
         return false;
     uint8_t digest[16];
     qm::Ffmpeg().av_md5_sum(digest, scratch.data(), size);
@@ -52,17 +53,21 @@ struct ChannelState {
 
 int RunDecode(const ParsedArgs& args) {
     if (args.positionals.size() != 1) return UsageError("decode needs one SOURCE");
-    int only = -1;
+    std::optional<int> only;
     if (auto text = args.value("--channel")) {
-        auto camera = parseCamera(*text);
-        if (!camera) return UsageError("--channel takes a camera number from 1 to 32");
-        only = *camera - 1;
+        only = parseCamera(*text);
+        if (!only) return UsageError("--channel takes a camera number from 1 to 32");
     }
     const bool md5 = args.has("--md5");
+    const bool json = args.has("--json");
+    if (md5 && json) return UsageError("--md5 and --json cannot be combined");
 
     qm::CQMParseIndex reader;
     std::string error;
     if (!OpenSource(args.positionals[0], reader, error)) return Fail(error);
+    if (only && !(reader.m_nChannelMask & (1u << (*only - 1))))
+        return Fail(NotRecordedText(*only, reader.m_nChannelMask));
+    RunSummary summary(ClockOf(reader, args));
 
     std::array<std::unique_ptr<ChannelState>, qm::kMaxChannels> channels;
     std::vector<uint8_t> scratch;
@@ -71,7 +76,7 @@ int RunDecode(const ParsedArgs& args) {
     const auto wallStart = std::chrono::steady_clock::now();
     FrameWalk walk(reader);
     walk.Run([&](const qm::FrameRecord& video) {
-        if (video.channel >= qm::kMaxChannels || (only >= 0 && video.channel != only)) return true;
+        if (video.channel >= qm::kMaxChannels || (only && video.channel != *only - 1)) return true;
         auto& ch = channels[video.channel];
         if (!ch) {
             ch = std::make_unique<ChannelState>();
@@ -83,10 +88,13 @@ int RunDecode(const ParsedArgs& args) {
         decodeSeconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (!ok) {
+            // A picture the decoder refuses is damage the reader could not see.
             ++ch->failed;
+            summary.AddDamaged(1);
             return true;
         }
         ++ch->decoded;
+        summary.AddFrame(video.channel, qm::ToStoredMs(video.time, video.microseconds / 1000));
         if (md5) {
             char hex[33] = {};
             const qm::TVideoDecoder* decoder = ch->decode.pCtrl->Decoder();
@@ -95,23 +103,41 @@ int RunDecode(const ParsedArgs& args) {
         }
         return true;
     });
+    summary.AddDamaged(walk.DamagedFrames(only ? 1u << (*only - 1) : 0xFFFFFFFFu));
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     const double cpu = CpuSeconds() - cpuStart;
 
-    if (!md5) {
-        uint64_t frames = 0, decoded = 0, failed = 0;
+    uint64_t frames = 0, decoded = 0, failed = 0;
+    Json cameras = Json::array();
+    for (int c = 0; c < qm::kMaxChannels; ++c) {
+        if (!channels[c]) continue;
+        const ChannelState& ch = *channels[c];
+        frames += ch.frames;
+        decoded += ch.decoded;
+        failed += ch.failed;
+        cameras.push_back({{"camera", c + 1},
+                           {"frames", ch.frames},
+                           {"decoded", ch.decoded},
+                           {"failed", ch.failed},
+                           {"width", ch.decode.nWidth},
+                           {"height", ch.decode.nHeight}});
+    }
+    if (json) {
+        Json j = summary.ToJson("decode");
+        j["cameras"] = cameras;
+        j["wall_seconds"] = wall;
+        j["cpu_seconds"] = cpu;
+        j["decode_seconds"] = decodeSeconds;
+        std::printf("%s\n", Dump(j).c_str());
+    } else if (!md5) {
         std::printf("CAM   FRAMES  DECODED  FAILED  SIZE\n");
-        for (int c = 0; c < qm::kMaxChannels; ++c) {
-            if (!channels[c]) continue;
-            const ChannelState& ch = *channels[c];
-            std::printf("%3d %8llu %8llu %7llu  %dx%d\n", c + 1, (unsigned long long)ch.frames,
-                        (unsigned long long)ch.decoded, (unsigned long long)ch.failed,
-                        ch.decode.nWidth, ch.decode.nHeight);
-            frames += ch.frames;
-            decoded += ch.decoded;
-            failed += ch.failed;
-        }
+        for (const Json& camera : cameras)
+            std::printf("%3d %8llu %8llu %7llu  %dx%d\n", camera["camera"].get<int>(),
+                        camera["frames"].get<unsigned long long>(),
+                        camera["decoded"].get<unsigned long long>(),
+                        camera["failed"].get<unsigned long long>(), camera["width"].get<int>(),
+                        camera["height"].get<int>());
         std::printf("total: %llu frames, %llu decoded, %llu failed\n", (unsigned long long)frames,
                     (unsigned long long)decoded, (unsigned long long)failed);
         std::printf("time: %.3f s wall, %.3f s cpu, %.3f s decoding and converting", wall, cpu,
@@ -119,7 +145,9 @@ int RunDecode(const ParsedArgs& args) {
         if (decodeSeconds > 0) std::printf(" (%.1f frames/s)", double(decoded) / decodeSeconds);
         std::printf("\n");
     }
-    return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the listing");
+    if (std::fflush(stdout) != 0) return Fail("cannot write the listing");
+    std::fprintf(stderr, "%s\n", summary.Line().c_str());
+    return summary.ExitStatus(args.has("--strict"));
 }
 
 } // namespace qmtool

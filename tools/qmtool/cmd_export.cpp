@@ -2,18 +2,22 @@
 // an archive, a DVR disk or a disk image is written into NAME.avi and, after
 // every change of picture size, NAME-002.avi, NAME-003.avi, ...; optionally
 // its sound also goes into a WAV file. The written files are listed on
-// stdout, one per line. Without --from/--to the whole recording is exported;
-// unlike the player's dialog there is no 60-minute limit.
+// stdout, one per line (or with --json one summary object). Without
+// --from/--to the whole recording is exported; unlike the player's dialog
+// there is no 60-minute limit.
 
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
 #include "export/save_avi_job.h"
 #include "export/wav_writer.h"
 #include "platform/diagnostics.h"
+#include "platform/output_files.h"
 #include "storage/file_reader.h"
 #include "storage/formats.h"
 #include "storage/source_kind.h"
 #include "tools/qmtool/commands.h"
+#include "tools/qmtool/run_summary.h"
+#include "tools/qmtool/source.h"
 
 #include <atomic>
 #include <cerrno>
@@ -51,8 +55,14 @@ private:
     std::set<uint8_t> m_reported; // the job's thread only
 };
 
-// The archive's channel mask, or nullopt with a message.
-std::optional<uint32_t> ArchiveChannels(const std::string& path, std::string& error) {
+// What the export needs to know of its source before it starts.
+struct SourceFacts {
+    uint32_t channelMask = 0;
+    uint32_t startTime = 0;
+    int timeOffset = 0;
+};
+
+std::optional<SourceFacts> ArchiveFacts(const std::string& path, std::string& error) {
     const int fd = qm::OpenReadOnly(path);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
@@ -65,21 +75,22 @@ std::optional<uint32_t> ArchiveChannels(const std::string& path, std::string& er
     ::close(fd);
     const qm::ByteView view(bytes.data(), bytes.size());
     const auto header = read ? qm::parseArchiveHeader(view) : std::nullopt;
-    if (header && qm::checkArchiveMagic(view)) return header->channelMask;
+    if (header && qm::checkArchiveMagic(view))
+        return SourceFacts{header->channelMask, header->startTime, header->timeOffsetSeconds()};
     error = path + ": Check file format error.";
     return std::nullopt;
 }
 
-// Points the request at SOURCE by its kind and returns the recorded cameras,
-// or nullopt with a message. A disk is opened here, once, for the job.
-std::optional<uint32_t> PrepareSource(const std::string& path, qm::SaveAviRequest& request,
-                                      std::string& error) {
+// Points the request at SOURCE by its kind and tells what it recorded, or
+// nullopt with a message. A disk is opened here, once, for the job.
+std::optional<SourceFacts> PrepareSource(const std::string& path, qm::SaveAviRequest& request,
+                                         std::string& error) {
     request.sourcePath = path;
     std::string why;
     switch (qm::ClassifySource(path, &why)) {
     case qm::SourceKind::kArchive:
         request.sourceKind = qm::kExportSourceArchive;
-        return ArchiveChannels(path, error);
+        return ArchiveFacts(path, error);
     case qm::SourceKind::kDiskImage:
     case qm::SourceKind::kBlockDevice: {
         request.sourceKind = qm::kExportSourceDisk;
@@ -88,7 +99,8 @@ std::optional<uint32_t> PrepareSource(const std::string& path, qm::SaveAviReques
             error = path + ": NO video in Hard Drive (" + why + ")";
             return std::nullopt;
         }
-        return request.disk->index.channelMask;
+        // A disk's times are shown without an offset.
+        return SourceFacts{request.disk->index.channelMask, request.disk->index.startTime, 0};
     }
     case qm::SourceKind::kUnknown:
         break;
@@ -97,6 +109,17 @@ std::optional<uint32_t> PrepareSource(const std::string& path, qm::SaveAviReques
     struct stat st {};
     const bool regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     error = path + ": " + (regular ? std::string("Check file format error.") : why);
+    return std::nullopt;
+}
+
+// Without --force, numbered files of an earlier export beside NAME.avi would
+// be mistaken for this export's: they count as existing outputs too.
+std::optional<std::string> ExistingSegment(const std::string& out) {
+    struct stat st {};
+    for (int n = 2; n <= 999; ++n) {
+        const std::string name = qm::SegmentFileName(out, n);
+        if (::lstat(name.c_str(), &st) == 0) return name;
+    }
     return std::nullopt;
 }
 
@@ -110,46 +133,70 @@ int RunExport(const ParsedArgs& args) {
     const auto camera = parseCamera(*channelText);
     if (!camera) return UsageError("--channel takes a camera number from 1 to 32");
     if (out->empty()) return UsageError("--out needs a file name");
-    qm::SaveAviRequest request;
-    for (const char* option : {"--from", "--to"}) {
-        const auto text = args.value(option);
-        if (!text) continue;
-        const auto time = parseTime(*text);
-        if (!time)
-            return UsageError(std::string(option) +
-                              " takes UTC seconds or \"YYYY-MM-DD HH:MM:SS\"");
-        (std::strcmp(option, "--from") == 0 ? request.from : request.to) = *time;
-    }
-    if (request.from && request.to && *request.from > *request.to)
-        return UsageError("--from must not be later than --to");
     const auto wavPath = args.value("--audio-wav");
-    if (wavPath && wavPath->empty()) return UsageError("--audio-wav needs a file name");
+    const bool force = args.has("--force");
+    const bool json = args.has("--json");
 
+    // Every name is checked before anything is read or written; a name that
+    // reaches the source is refused before anything else is said about it.
     const std::string& source = args.positionals[0];
+    qm::OutputFiles outputs(force);
+    outputs.AddSource(source);
+    if (const auto refusal = RefuseOntoSource(outputs, {*out, wavPath.value_or("")}))
+        return Fail(*refusal);
+    if (LowerExtension(*out) != "avi")
+        return UsageError("cannot write " + *out + ": export writes AVI files (.avi)");
+    if (wavPath && LowerExtension(*wavPath) != "wav")
+        return UsageError("cannot write " + *wavPath + ": --audio-wav writes a WAV file (.wav)");
+    std::optional<qm::ClockArgument> fromArgument, toArgument;
     std::string error;
-    const auto mask = PrepareSource(source, request, error);
-    if (!mask) return Fail(error);
-    if (!(*mask & (1u << (*camera - 1))))
-        return Fail("camera " + std::to_string(*camera) + " is not recorded in " + source);
-    // --to names the last second exported; a disk's job wants the first one
-    // left out.
-    if (request.sourceKind == qm::kExportSourceDisk && request.to && *request.to != UINT32_MAX)
-        ++*request.to;
+    if (!ReadTimeOption(args, "--from", fromArgument, error) ||
+        !ReadTimeOption(args, "--to", toArgument, error))
+        return UsageError(error);
+    for (const std::string* name : {&*out, wavPath ? &*wavPath : nullptr}) {
+        if (!name) continue;
+        if (const auto refusal = outputs.Reserve(*name); refusal != qm::OutputRefusal::kNone)
+            return Fail(qm::RefusalText(refusal, *name));
+    }
+    if (!force)
+        if (const auto existing = ExistingSegment(*out))
+            return Fail(qm::RefusalText(qm::OutputRefusal::kExists, *existing));
+
+    qm::SaveAviRequest request;
+    const auto facts = PrepareSource(source, request, error);
+    if (!facts) return Fail(error);
+    if (!(facts->channelMask & (1u << (*camera - 1))))
+        return Fail(NotRecordedText(*camera, facts->channelMask));
+    const qm::ClockView clock{facts->timeOffset, args.has("--utc")};
+    const qm::StoredMs start = qm::ToStoredMs(facts->startTime);
+    qm::StoredMs t = 0;
+    if (fromArgument) {
+        if (!ResolveTimeOption("--from", *fromArgument, clock, start, t, error)) return Fail(error);
+        request.first = t;
+    }
+    if (toArgument) {
+        if (!ResolveTimeOption("--to", *toArgument, clock, start, t, error)) return Fail(error);
+        // A second given whole is exported whole.
+        request.last = toArgument->hasMs ? t : t + 999;
+    }
+    if (request.first && request.last && *request.first > *request.last)
+        return UsageError("--from must not be later than --to");
 
     qm::TWavWriter wav;
-    if (wavPath && !wav.Open(*wavPath, qm::kExportAudioRate)) return Fail(wav.Error());
+    if (wavPath && !wav.Open(outputs, *wavPath, qm::kExportAudioRate)) return Fail(wav.Error());
     qm::TExportAudioDecoder<qm::TAudioDecoderCtrl> decoders;
     AudioDecoderSlot decoder(&decoders);
 
+    RunSummary summary(clock);
     request.channel = *camera - 1;
     request.withAudio = !args.has("--no-audio");
     request.outputPath = *out;
+    request.outputs = &outputs;
     request.audioDecoder = &decoder;
-    if (wavPath) {
-        request.frameWritten = [&wav](const qm::ExportFrame& frame) {
-            if (!frame.audio.empty()) wav.Append(frame.audio.data(), frame.audio.size());
-        };
-    }
+    request.frameWritten = [&](const qm::ExportFrame& frame) {
+        summary.AddFrame(*camera - 1, qm::ToStoredMs(frame.seconds, frame.subsecond / 1000));
+        if (wavPath && !frame.audio.empty()) wav.Append(frame.audio.data(), frame.audio.size());
+    };
 
     qm::TSaveAviJob job(request);
     // The progress line is refreshed every 200 ms, but the end of the job
@@ -174,14 +221,37 @@ int RunExport(const ParsedArgs& args) {
     worker.join();
     if (showProgress)
         std::fprintf(stderr, "\rexporting camera %d: %3d%%\n", *camera, job.ProgressPercent());
+    summary.AddDamaged(job.DamagedFramesSkipped());
 
-    for (const std::string& file : job.Files())
-        std::printf("%s\n", file.c_str());
     const bool wavOk = !wavPath || wav.Close();
-    if (wavPath && wavOk) std::printf("%s\n", wavPath->c_str());
+    std::string commitError;
+    const bool committed = ok && wavOk && outputs.Commit(commitError);
+    if (!committed) outputs.Abandon();
+    std::vector<std::string> files = job.Files();
+    if (wavPath) files.push_back(*wavPath);
+    if (committed) {
+        if (json) {
+            Json j = summary.ToJson("export");
+            j["camera"] = *camera;
+            j["files"] = files;
+            std::printf("%s\n", Dump(j).c_str());
+        } else {
+            for (const std::string& file : files)
+                std::printf("%s\n", file.c_str());
+        }
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", summary.Line().c_str());
+        return summary.ExitStatus(args.has("--strict"));
+    }
+    // New files completed before the failure stay, and are named; the
+    // replacements of existing ones are gone, and the old files untouched.
+    if (!force && !json)
+        for (const std::string& file : job.Files())
+            std::printf("%s\n", file.c_str());
+    std::fflush(stdout);
     if (!ok) return Fail(std::string(job.ResultText()) + " " + job.Error());
     if (!wavOk) return Fail(wav.Error());
-    return 0;
+    return Fail(commitError);
 }
 
 } // namespace qmtool

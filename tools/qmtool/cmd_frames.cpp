@@ -3,6 +3,7 @@
 
 #include "tools/qmtool/commands.h"
 #include "tools/qmtool/frame_walk.h"
+#include "tools/qmtool/run_summary.h"
 #include "tools/qmtool/source.h"
 
 #include <cstdio>
@@ -11,41 +12,59 @@ namespace qmtool {
 
 int RunFrames(const ParsedArgs& args) {
     if (args.positionals.size() != 1) return UsageError("frames needs one SOURCE");
-    int only = -1;
+    std::optional<int> only;
     if (auto text = args.value("--channel")) {
-        auto camera = parseCamera(*text);
-        if (!camera) return UsageError("--channel takes a camera number from 1 to 32");
-        only = *camera - 1;
+        only = parseCamera(*text);
+        if (!only) return UsageError("--channel takes a camera number from 1 to 32");
     }
     const bool json = args.has("--json");
 
     qm::CQMParseIndex reader;
     std::string error;
     if (!OpenSource(args.positionals[0], reader, error)) return Fail(error);
+    if (only && !(reader.m_nChannelMask & (1u << (*only - 1))))
+        return Fail(NotRecordedText(*only, reader.m_nChannelMask));
+    const qm::ClockView clock = ClockOf(reader, args);
+    RunSummary summary(clock);
 
     if (!json)
-        std::printf(
-            "CAM TYPE TIME                     SEQ      IDX   SIZE       VIDEO     AUDIO\n");
+        std::printf("CAM TYPE TIME%-20s SEQ      IDX   SIZE       VIDEO     AUDIO\n",
+                    clock.utc ? " (UTC)" : "");
     FrameWalk walk(reader);
     walk.Run([&](const qm::FrameRecord& video, const qm::FrameRecord& audio) {
-        if (only >= 0 && video.channel != only) return true;
+        if (only && video.channel != *only - 1) return true;
         const char* type = video.type == qm::kFrameTypeKey ? "I" : "P";
         const uint32_t ms = video.microseconds / 1000;
+        const qm::StoredMs time = qm::ToStoredMs(video.time, ms);
         const uint32_t index = reader.LastDeliveredIndex();
+        summary.AddFrame(video.channel, time);
         if (json) {
-            std::printf("{\"channel\":%d,\"type\":\"%s\",\"time\":%u,\"ms\":%u,\"seq\":%u,"
-                        "\"index\":%u,\"width\":%u,\"height\":%u,\"video_bytes\":%u,"
-                        "\"audio_type\":%u,\"audio_bytes\":%u}\n",
-                        video.channel + 1, type, video.time, ms, video.sequence, index, video.width,
-                        video.height, video.size, audio.codec, audio.size);
+            Json j;
+            j["channel"] = video.channel + 1;
+            j["type"] = type;
+            j["time"] = video.time;
+            j["ms"] = ms;
+            j["seq"] = video.sequence;
+            j["index"] = index;
+            j["width"] = video.width;
+            j["height"] = video.height;
+            j["video_bytes"] = video.size;
+            j["audio_type"] = audio.codec;
+            j["audio_bytes"] = audio.size;
+            j["clock"] = qm::FormatClock(clock, time);
+            j["tz"] = video.timeZone;
+            std::printf("%s\n", Dump(j).c_str());
         } else {
-            std::printf("%3d %-4s %s.%03u %-8u %-5u %4ux%-5u %-9u %u:%u\n", video.channel + 1, type,
-                        formatTime(video.time).c_str(), ms, video.sequence, index, video.width,
+            std::printf("%3d %-4s %-24s %-8u %-5u %4ux%-5u %-9u %u:%u\n", video.channel + 1, type,
+                        qm::FormatClock(clock, time).c_str(), video.sequence, index, video.width,
                         video.height, video.size, audio.codec, audio.size);
         }
         return true;
     });
-    return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the listing");
+    summary.AddDamaged(walk.DamagedFrames(only ? 1u << (*only - 1) : 0xFFFFFFFFu));
+    if (std::fflush(stdout) != 0) return Fail("cannot write the listing");
+    std::fprintf(stderr, "%s\n", summary.Line().c_str());
+    return summary.ExitStatus(args.has("--strict"));
 }
 
 } // namespace qmtool

@@ -22,9 +22,20 @@ void FrameWalk::Run(const Visit& visit) {
         if (!any) return;
         const int got = m_reader.GetNextFrame(&video, 0, &audio, 1, &extra, 1);
         m_reader.SignalPrepare();
-        if (got != 1) continue; // a damaged frame was dropped
+        if (got != 1) {
+            // A damaged frame was dropped; the record still names its channel.
+            if (video.channel < qm::kMaxChannels) ++m_dropped[video.channel];
+            continue;
+        }
         if (!visit(video, audio)) return;
     }
+}
+
+uint64_t FrameWalk::DamagedFrames(uint32_t mask) const {
+    uint64_t n = m_reader.DamagedFramesSkipped(mask);
+    for (int c = 0; c < qm::kMaxChannels; ++c)
+        if (mask & (1u << c)) n += m_dropped[c];
+    return n;
 }
 
 } // namespace qmtool

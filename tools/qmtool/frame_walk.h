@@ -4,6 +4,7 @@
 
 #include "storage/parse_index.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -22,9 +23,14 @@ public:
         Run([&](const qm::FrameRecord& video, const qm::FrameRecord&) { return visit(video); });
     }
 
+    // Damaged frames of the channels in `mask` passed over so far: by the
+    // reader's preparation and at delivery.
+    uint64_t DamagedFrames(uint32_t mask = 0xFFFFFFFFu) const;
+
 private:
     qm::CQMParseIndex& m_reader;
     std::vector<uint8_t> m_video, m_audio, m_extra;
+    std::array<uint64_t, qm::kMaxChannels> m_dropped{};
 };
 
 } // namespace qmtool

@@ -26,32 +26,114 @@ namespace {
 
 const char kUsage[] =
     "usage: qmtool COMMAND [options] SOURCE\n"
+    "       qmtool COMMAND --help | qmtool --version\n"
     "\n"
     "SOURCE is an archive (.avr) file, an image of a DVR's disk or memory card, or\n"
-    "the disk or card itself (a block device such as /dev/sdb). Cameras are\n"
-    "numbered from 1.\n"
+    "the disk or card itself (a block device such as /dev/sdb), only ever read.\n"
+    "Cameras are numbered from 1. Times are shown and read on the player's clock\n"
+    "(this computer's time zone plus the recording's time offset); --utc uses the\n"
+    "stored UTC values instead. Options also take the form --name=value.\n"
     "\n"
     "commands:\n"
-    "  info [--json] SOURCE                 what the recording holds\n"
-    "  frames [--channel N] [--json] SOURCE every frame in forward delivery order\n"
-    "  decode [--channel N] [--md5] SOURCE  decodes every video frame; counts and timings,\n"
-    "                                       or with --md5 CAMERA,SEQ,MD5 per picture\n"
-    "  snapshot --channel N --time T --out FILE SOURCE\n"
-    "                                       the picture at time T as .jpg, .bmp or .png\n"
-    "  export --channel N [--from T] [--to T] [--no-audio] [--audio-wav FILE]\n"
-    "         --out NAME.avi SOURCE         camera N as AVI files (NAME-002.avi, ... after\n"
-    "                                       each change of picture size), the sound also as\n"
-    "                                       WAV; lists the files written\n"
-    "  disks [--json]                       the DVR disks and cards attached, as the\n"
-    "                                       player's Load menu lists them\n"
+    "  info       what the recording holds\n"
+    "  frames     every frame in forward delivery order\n"
+    "  decode     decodes every video frame; counts and timings, or MD5s\n"
+    "  snapshot   the picture of a camera at a time, as .jpg, .bmp or .png\n"
+    "  export     a camera as AVI files (and its sound as WAV)\n"
+    "  disks      the DVR disks and cards attached\n"
     "\n"
-    "-debug on any command line writes the engine's diagnostics to stderr.\n";
+    "Exit status: 0 success; 1 failure, with one line on stderr; 2 usage error;\n"
+    "3 with --strict when the output was made but damaged frames were skipped.\n"
+    "No command writes onto its SOURCE or replaces an existing file without\n"
+    "--force. -debug on any command line writes the engine's diagnostics to stderr.\n";
 
 struct Command {
     const char* name;
     qmtool::OptionTable options;
     int (*run)(const qmtool::ParsedArgs&);
+    const char* help;
 };
+
+const Command kCommands[] = {
+    {"info",
+     {{"--json", "--utc"}, {}},
+     qmtool::RunInfo,
+     "usage: qmtool info [--json] [--utc] SOURCE\n"
+     "\n"
+     "What the recording holds: kind, codec, byte order, cameras, groups, the time\n"
+     "range, the time offset, the block size and the blocks per group.\n"
+     "  --json   one JSON object\n"
+     "  --utc    times as stored (UTC) instead of the player's clock\n"},
+    {"frames",
+     {{"--json", "--utc", "--strict"}, {"--channel"}},
+     qmtool::RunFrames,
+     "usage: qmtool frames [--channel N] [--json] [--utc] [--strict] SOURCE\n"
+     "\n"
+     "Every frame in the order the player receives it (earliest first, then the\n"
+     "lower camera): camera, type, time, sequence, index, size, video and sound\n"
+     "bytes. A summary line on stderr ends the listing.\n"
+     "  --channel N   camera N only\n"
+     "  --json        one JSON object per frame (JSON Lines)\n"
+     "  --utc         times as stored (UTC)\n"
+     "  --strict      exit 3 when damaged frames were skipped\n"},
+    {"decode",
+     {{"--md5", "--json", "--utc", "--strict"}, {"--channel"}},
+     qmtool::RunDecode,
+     "usage: qmtool decode [--channel N] [--md5 | --json] [--utc] [--strict] SOURCE\n"
+     "\n"
+     "Decodes every video frame in delivery order with the player's decoders and\n"
+     "prints counts and timings per camera. A summary line on stderr ends it.\n"
+     "  --channel N   camera N only\n"
+     "  --md5         instead one line CAMERA,SEQ,MD5 per picture (the MD5 of the\n"
+     "                decoder's planes, as ffmpeg -f framemd5 computes it)\n"
+     "  --json        instead the summary as one JSON object\n"
+     "  --utc         times as stored (UTC)\n"
+     "  --strict      exit 3 when damaged frames were skipped\n"},
+    {"snapshot",
+     {{"--force", "--utc", "--strict"}, {"--channel", "--time", "--out"}},
+     qmtool::RunSnapshot,
+     "usage: qmtool snapshot --channel N --time T --out FILE [--force] [--utc] SOURCE\n"
+     "\n"
+     "The picture of camera N at time T (the first frame at or after T, decoded\n"
+     "from its key frame) as JPEG, BMP or PNG by FILE's extension. T is\n"
+     "\"YYYY-MM-DD HH:MM:SS[.mmm]\" on the player's clock (also with 'T', or with a\n"
+     "final Z for UTC), epoch seconds, or +SECONDS from the start. Says on stderr\n"
+     "which frame it saved.\n"
+     "  --force    replace FILE when it exists\n"
+     "  --utc      read and show times as stored (UTC)\n"
+     "  --strict   exit 3 when damaged frames were skipped\n"},
+    {"export",
+     {{"--no-audio", "--force", "--utc", "--json", "--strict"},
+      {"--channel", "--from", "--to", "--audio-wav", "--out"}},
+     qmtool::RunExport,
+     "usage: qmtool export --channel N [--from T] [--to T] [--no-audio]\n"
+     "                     [--audio-wav FILE.wav] --out NAME.avi [--force] [--json]\n"
+     "                     [--utc] [--strict] SOURCE\n"
+     "\n"
+     "Camera N as the player's Save as AVI writes it: the recorded video as it is,\n"
+     "with its sound, in NAME.avi, and after every change of picture size in\n"
+     "NAME-002.avi, NAME-003.avi... Lists the files written. Without --from/--to\n"
+     "the whole recording; --from begins at the key frame at or before T, so every\n"
+     "frame from T on is there; --to T includes T (a whole second when written\n"
+     "without milliseconds). Times as for snapshot.\n"
+     "  --no-audio        leave the sound out of the AVI files\n"
+     "  --audio-wav FILE  also write the sound as a WAV file\n"
+     "  --force           replace existing files (only once the new ones are complete)\n"
+     "  --json            instead of the list, a summary JSON object with the files\n"
+     "  --utc             read and show times as stored (UTC)\n"
+     "  --strict          exit 3 when damaged frames were skipped\n"},
+    {"disks",
+     {{"--json"}, {}},
+     qmtool::RunDisks,
+     "usage: qmtool disks [--json]\n"
+     "\n"
+     "The DVR disks and cards attached, numbered and sized as the player's Load menu\n"
+     "shows them (drive n is the n-th whole disk under /sys/block, sorted by name).\n"},
+};
+
+bool IsHelp(const char* arg) {
+    return !std::strcmp(arg, "--help") || !std::strcmp(arg, "-h");
+}
 
 } // namespace
 
@@ -64,22 +146,21 @@ int main(int argc, char** argv) {
     argc = int(kept.size());
     kept.push_back(nullptr);
     argv = kept.data();
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    if (argc < 2 || IsHelp(argv[1])) {
         std::fputs(kUsage, argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
-    const Command commands[] = {
-        {"info", {{"--json"}, {}}, qmtool::RunInfo},
-        {"frames", {{"--json"}, {"--channel"}}, qmtool::RunFrames},
-        {"decode", {{"--md5"}, {"--channel"}}, qmtool::RunDecode},
-        {"snapshot", {{}, {"--channel", "--time", "--out"}}, qmtool::RunSnapshot},
-        {"disks", {{"--json"}, {}}, qmtool::RunDisks},
-        {"export",
-         {{"--no-audio"}, {"--channel", "--from", "--to", "--audio-wav", "--out"}},
-         qmtool::RunExport},
-    };
-    for (const auto& command : commands) {
+    if (!std::strcmp(argv[1], "--version")) {
+        std::printf("qmtool %s\n", qmtool::QmVersion());
+        return 0;
+    }
+    for (const auto& command : kCommands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;
+        for (int i = 2; i < argc; ++i)
+            if (IsHelp(argv[i])) {
+                std::fputs(command.help, stdout);
+                return 0;
+            }
         qmtool::ParsedArgs args;
         args.command = command.name;
         if (auto error = qmtool::parseArgs(argc, argv, 2, command.options, args))

@@ -32,4 +32,49 @@ bool OpenSource(const std::string& path, qm::CQMParseIndex& reader, std::string&
     return false;
 }
 
+std::optional<std::string> RefuseOntoSource(qm::OutputFiles& outputs,
+                                            const std::vector<std::string>& names) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i].empty()) continue;
+        if (outputs.Check(names[i]) == qm::OutputRefusal::kOntoSource)
+            return qm::RefusalText(qm::OutputRefusal::kOntoSource, names[i]);
+        // Two names of this run for one file.
+        for (size_t j = 0; j < i; ++j) {
+            qm::OutputFiles pair;
+            if (names[j].empty()) continue;
+            pair.AddSource(names[j]);
+            if (pair.Check(names[i]) == qm::OutputRefusal::kOntoSource)
+                return qm::RefusalText(qm::OutputRefusal::kTwice, names[i]);
+        }
+    }
+    return std::nullopt;
+}
+
+qm::ClockView ClockOf(const qm::CQMParseIndex& reader, const ParsedArgs& args) {
+    return qm::ClockView{reader.m_nTimeOffset, args.has("--utc")};
+}
+
+bool ReadTimeOption(const ParsedArgs& args, const std::string& name,
+                    std::optional<qm::ClockArgument>& out, std::string& error) {
+    out.reset();
+    const auto text = args.value(name);
+    if (!text) return true;
+    out = qm::ParseClockArgument(*text);
+    if (out) return true;
+    error = name + " takes " + kTimeForms + ", not \"" + *text + "\"";
+    return false;
+}
+
+bool ResolveTimeOption(const std::string& name, const qm::ClockArgument& argument,
+                       const qm::ClockView& clock, qm::StoredMs start, qm::StoredMs& out,
+                       std::string& error) {
+    const auto stored = qm::ResolveClock(argument, clock, start);
+    if (!stored) {
+        error = "the time of " + name + " does not exist on this computer's clock";
+        return false;
+    }
+    out = *stored;
+    return true;
+}
+
 } // namespace qmtool
