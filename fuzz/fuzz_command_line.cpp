@@ -1,6 +1,8 @@
-// The player's command line: the input split at NUL bytes into arguments.
+// The command lines: the player's, the input split at NUL bytes into
+// arguments, and every argument read as a time the way qmtool reads one.
 
 #include "app/command_line_info.h"
+#include "platform/recorded_time.h"
 
 #include <cstdint>
 #include <string>
@@ -29,5 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         argv.push_back(a.c_str());
     qm::CQMCommandLineInfo again;
     qm::ParseCommandLine(again, int(argv.size()), argv.data());
+
+    for (const auto& a : args) {
+        const auto time = qm::ParseClockArgument(a);
+        if (!time) continue;
+        for (const bool utc : {false, true}) {
+            const qm::ClockView view{int(size % 97) * 1800 - 43200, utc};
+            if (const auto stored = qm::ResolveClock(*time, view, qm::StoredMs(1700000000) * 1000))
+                (void)qm::FormatClock(view, *stored);
+        }
+    }
     return 0;
 }

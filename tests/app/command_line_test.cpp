@@ -73,6 +73,13 @@ TEST(CommandLine, OptionsAreCaseSensitiveAndOthersHaveNoEffect) {
     }
 }
 
+TEST(CommandLine, UnknownDashOptionsAreNotedButNotValuesPathsOrOurOwn) {
+    const CQMCommandLineInfo info = Parse({"-path", "-odd name.avr", "-fullscreen", "/tmp/x.avr",
+                                           "-m", "-2", "-debug", "--version", "-PATH", "-c"});
+    EXPECT_EQ(info.m_strAvrFile, "-odd name.avr");
+    EXPECT_EQ(info.m_unknownOptions, (std::vector<std::string>{"-fullscreen", "-PATH"}));
+}
+
 TEST(CommandLine, DebugSwitchDoesNotDisturbTheOptions) {
     const CQMCommandLineInfo info = Parse({"-debug", "-path", "a.avr", "-debug", "-m", "3"});
     EXPECT_EQ(info.m_strAvrFile, "a.avr");

@@ -18,6 +18,10 @@ namespace qm::testing_support {
 class ScriptedPrompts : public IUserPrompts {
 public:
     void Notice(QWidget*, const QString& text) override { notices << text; }
+    bool Confirm(QWidget*, const QString& text) override {
+        questions << text;
+        return confirmAnswer;
+    }
     QString OpenFileName(QWidget*, const QString& filter) override {
         openFilters << filter;
         return openAnswer;
@@ -31,6 +35,8 @@ public:
     }
 
     QStringList notices;
+    QStringList questions;
+    bool confirmAnswer = false;
     QStringList openFilters;
     QString openAnswer;
     QStringList proposedNames;

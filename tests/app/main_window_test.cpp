@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -267,6 +268,55 @@ TEST_F(MainWindow, SnapshotNeedsAPausedPictureAndProposesTheCameraName) {
     m_dlg->ToggleSingleView(4); // back to the 2 x 2 split: no name proposed
     m_dlg->OnSaveJpg();
     EXPECT_EQ(m_prompts.proposedNames.value(1), "");
+}
+
+TEST_F(MainWindow, SavesNeverReachTheRecordingAndReplaceOnlyWhenTheUserAgrees) {
+    QTemporaryDir dir;
+    // The recording reached through a link in the save dialog's folder.
+    const QString recording = QString::fromStdString(TestRecordings().eightCameras);
+    const QString link = dir.filePath("link.jpg");
+    ASSERT_TRUE(QFile::link(recording, link));
+    QFile original(recording);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    OpenEight();
+    m_dlg->OnPlay(); // pause
+
+    for (const QString& name : {recording, link}) {
+        m_prompts.notices.clear();
+        m_prompts.saveAnswer = name;
+        m_dlg->OnSaveJpg();
+        EXPECT_EQ(m_prompts.notices, QStringList({"Refusing to write onto the source: " + name}));
+    }
+    m_prompts.notices.clear();
+    m_prompts.saveAnswer = recording;
+    QTimer::singleShot(100, m_dlg.get(), [&] {
+        auto* save = m_dlg->findChild<CQMSaveAviDlg*>();
+        save->OnStart(); // refused: the dialog stays open
+        save->reject();
+    });
+    m_dlg->OnSaveAvi();
+    EXPECT_EQ(m_prompts.notices, QStringList({"Refusing to write onto the source: " + recording}));
+    EXPECT_EQ(m_prompts.questions, QStringList());
+
+    // An existing picture: asked about, kept on No, replaced on Yes.
+    m_dlg->OnPlay(); // the export resumed playing
+    const QString still = dir.filePath("still.png");
+    QFile old(still);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("not a picture");
+    old.close();
+    m_prompts.saveAnswer = still;
+    m_dlg->OnSaveJpg();
+    ASSERT_EQ(m_prompts.questions.size(), 1);
+    EXPECT_TRUE(m_prompts.questions[0].startsWith(still + " already exists."));
+    EXPECT_EQ(QFileInfo(still).size(), 13);
+    m_prompts.confirmAnswer = true;
+    m_dlg->OnSaveJpg();
+    EXPECT_EQ(QImage(still, "PNG").size(), m_dlg->Player().size());
+
+    original.seek(0);
+    EXPECT_EQ(original.readAll(), before);
 }
 
 TEST_F(MainWindow, TimelineShowsTheRecordingAndAReleaseSeeksAndPlays) {

@@ -52,8 +52,8 @@ std::vector<std::string> EvidenceFixture::ToolCommands(const std::string& source
     const std::string tool = "'" + Program("QMTOOL", QM_QMTOOL_PATH) + "' ";
     const std::string src = " '" + source + "'";
     return {tool + "info --json" + src, tool + "frames" + src, tool + "decode" + src,
-            tool + "export --channel 1 --audio-wav '" + s_dir + "/out.wav' --out '" + s_dir +
-                "/out.avi'" + src};
+            tool + "export --channel 1 --force --audio-wav '" + s_dir + "/out.wav' --out '" +
+                s_dir + "/out.avi'" + src};
 }
 
 void EvidenceFixture::RemoveOutputs() {

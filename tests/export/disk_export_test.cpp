@@ -297,16 +297,7 @@ TEST(DiskExport, DamagedOrUnsuitableDisksFailWithAReason) {
     }
 }
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome Qmtool(const std::string& arguments) {
-    Outcome o;
-    o.status = test::RunCommand("TZ=UTC " + test::QmtoolPath() + " " + arguments, o.out, &o.err);
-    return o;
-}
+using test::Qmtool;
 
 TEST(QmtoolDiskExport, ExportsImagesWholeOrByRangeAndNamesWhatIsWrong) {
     const auto plan = DiskPlan();

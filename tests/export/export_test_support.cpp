@@ -71,6 +71,12 @@ std::string QmtoolPath() {
     return env && *env ? env : QM_QMTOOL_PATH;
 }
 
+Outcome Qmtool(const std::string& arguments) {
+    Outcome o;
+    o.status = RunCommand("TZ=UTC " + QmtoolPath() + " " + arguments, o.out, &o.err);
+    return o;
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -49,6 +49,14 @@ std::string WriteDiskImage(const mkrec::RecordingPlan& plan, const mkrec::DiskIm
 // Exit status of a shell command, with its stdout and, if asked, its stderr.
 int RunCommand(const std::string& command, std::string& out, std::string* err = nullptr);
 std::string QmtoolPath();
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+// qmtool with the arguments (already quoted for the shell), in UTC so that
+// its clock texts are known.
+Outcome Qmtool(const std::string& arguments);
 std::vector<uint8_t> ReadFile(const std::string& path);
 
 // Decodes the file with ffmpeg and reads mkrec's stamp from every picture:

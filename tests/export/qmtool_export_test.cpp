@@ -13,16 +13,7 @@
 namespace qm {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome Qmtool(const std::string& arguments) {
-    Outcome o;
-    o.status = test::RunCommand("TZ=UTC " + test::QmtoolPath() + " " + arguments, o.out, &o.err);
-    return o;
-}
+using test::Qmtool;
 
 class QmtoolExport : public ::testing::Test {
 protected:
