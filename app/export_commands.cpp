@@ -47,24 +47,21 @@ CQMSaveAviDlg& COrbiscopeDlg::SaveAviDialog() {
 }
 
 void COrbiscopeDlg::OnSaveAvi() {
-    if (m_bBusy || m_bExporting) return;
-    if (!m_bFileOpen && !m_bHddOpen && m_strFilePath.isEmpty()) {
+    if (!CanCommand()) return;
+    if (!IsRecordingOpen() && m_strFilePath.isEmpty()) {
         m_pPrompts->Notice(this, QStringLiteral("Please open a AVR file first."));
         return;
     }
-    Pause();
-    SetSkinState(kSkinPaused);
-    m_bBusy = true;
+    m_pPlayer->Pause();
+    BusyScope busy(*this, BusyScope::Cursor::kNone);
 
     CQMSaveAviDlg& dlg = SaveAviDialog();
     if (!m_bHddOpen) {
-        std::vector<uint8_t> tail;
-        std::optional<ArchiveHeader> header;
-        if (ReadArchiveTail(m_strFilePath, tail))
-            header = parseArchiveHeader(ByteView(tail.data(), tail.size()));
+        // The archive is read again: it may have gone since it was opened.
+        const auto header = ReadArchiveHeaderOf(m_strFilePath);
         if (!header) {
+            busy.Release();
             m_pPrompts->Notice(this, QStringLiteral("Open file error."));
-            m_bBusy = false;
             return;
         }
         // The dialog's range for an archive is shown in local time.
@@ -74,18 +71,16 @@ void COrbiscopeDlg::OnSaveAvi() {
         dlg.rangeLast = int64_t(m_tEnd) + tz;
         dlg.wholeRecording = 1;
     } else {
-        dlg.channelMask = m_pPlayer->Reader().m_nChannelMask;
+        dlg.channelMask = m_pPlayer->Recording().channelMask;
         dlg.rangeFirst = m_tStart;
         dlg.rangeLast = m_tEnd;
         dlg.wholeRecording = 0;
     }
     m_bExporting = true;
     dlg.exec();
-
-    SeekSource(m_pPlayer->m_nCurTime, 0);
     m_bExporting = false;
-    m_bBusy = false;
-    OnPlay();
+    // Playing again from where the export found it.
+    if (IsRecordingOpen()) m_pPlayer->SeekTo(m_pPlayer->CurrentTime());
 }
 
 void COrbiscopeDlg::OnSaveAviRun(int channel) {
@@ -96,10 +91,7 @@ void COrbiscopeDlg::OnSaveAviRun(int channel) {
     if (path.isEmpty()) return;
     OutputFiles outputs;
     if (!AgreeOutputName(*m_pPrompts, &dlg, OpenSourcePath(), path, outputs)) return;
-    if (!m_bHddOpen && !CanOpenForReading(m_strFilePath)) {
-        m_bBusy = false;
-        return;
-    }
+    if (!m_bHddOpen && !CanOpenForReading(m_strFilePath)) return;
 
     TExportAudioDecoder<TAudioDecoderCtrl> audio;
     SaveAviRequest request;

@@ -2,7 +2,6 @@
 
 #include "app/app_title.h"
 #include "app/bit_slider.h"
-#include "app/main_window_timeline.h"
 #include "app/recording_texts.h"
 #include "app/skin.h"
 #include "app/timeline_controller.h"
@@ -34,26 +33,17 @@
 
 namespace qm {
 
-namespace {
-
-enum class HeaderRead { Ok, OpenFailed, TooShort };
-HeaderRead ReadTail(const QString& path, std::vector<uint8_t>& tail) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return HeaderRead::OpenFailed;
-    struct stat st {};
-    HeaderRead result = HeaderRead::TooShort;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 512) {
-        tail.resize(512);
-        if (::pread(fd, tail.data(), 512, st.st_size - 512) == 512) result = HeaderRead::Ok;
-    }
-    ::close(fd);
-    return result;
+COrbiscopeDlg::BusyScope::BusyScope(COrbiscopeDlg& dlg, Cursor cursor)
+    : m_dlg(dlg), m_bCursor(cursor == Cursor::kWait) {
+    m_dlg.m_bBusy = true;
+    if (m_bCursor) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
-} // namespace
-
-bool ReadArchiveTail(const QString& path, std::vector<uint8_t>& tail) {
-    return ReadTail(path, tail) == HeaderRead::Ok;
+void COrbiscopeDlg::BusyScope::Release() {
+    if (m_bReleased) return;
+    m_bReleased = true;
+    if (m_bCursor) QApplication::restoreOverrideCursor();
+    m_dlg.m_bBusy = false;
 }
 
 COrbiscopeDlg::COrbiscopeDlg(IUserPrompts* prompts, QWidget* parent,
@@ -79,6 +69,8 @@ COrbiscopeDlg::COrbiscopeDlg(IUserPrompts* prompts, QWidget* parent,
     m_pPlayer->hide();
     connect(m_pPlayer, &CQMPlayerEx::channelDoubleClicked, this,
             [this](int channel) { ToggleSingleView(channel); });
+    connect(m_pPlayer, &CQMPlayerEx::stateChanged, this,
+            [this](const PlaybackState& state) { OnPlayerState(state); });
 
     CreateControls();
     ConnectTimelineAndVolume();
@@ -240,10 +232,7 @@ void COrbiscopeDlg::CreateControls() {
     m_pVolume->SetTooltipMode(CBitSlider::TooltipMode::Percent);
     m_controls[kVolumeSlider] = m_pVolume;
 
-    // What is disabled until a recording is open.
-    for (int id : {kStop, kPlay, kReverse, kFastForward, kFastReverse, kStepForward, kStepReverse,
-                   kTimeSearch, kTimeline, kDisplayModeMenu, kQuadSplit, kScaleIn, kScaleOut})
-        EnableControl(id, false);
+    EnterStage(WindowStage::kNothingOpened);
 }
 
 QWidget* COrbiscopeDlg::Control(int id) const {
@@ -257,6 +246,12 @@ CSkinButton* COrbiscopeDlg::Button(int id) const {
 
 void COrbiscopeDlg::EnableControl(int id, bool enable) {
     if (QWidget* w = Control(id)) w->setEnabled(enable);
+}
+
+void COrbiscopeDlg::EnterStage(WindowStage stage) {
+    m_stage = stage;
+    for (int id : GovernedControls())
+        if (const auto enabled = ControlEnabledAt(id, stage)) EnableControl(id, *enabled);
 }
 
 QString COrbiscopeDlg::StatusText() const {
@@ -337,7 +332,7 @@ void COrbiscopeDlg::OpenFromCommandLine() {
     const SourceKind kind = ClassifySource(QFile::encodeName(m_strFilePath).toStdString());
     if (kind == SourceKind::kDiskImage || kind == SourceKind::kBlockDevice) {
         if (!OpenDiskSource(m_strFilePath)) return;
-    } else if (OpenAvrFile() != 1 || !m_bFileOpen) {
+    } else if (!OpenAvrFile()) {
         return;
     }
     if (m_nMode == 0) return;
@@ -497,65 +492,37 @@ QMenu* COrbiscopeDlg::DisplayModeMenu() {
 
 // --- opening ---
 
-int COrbiscopeDlg::OpenAvrFile() {
-    m_pPlayer->Close();
-
-    std::vector<uint8_t> tail;
-    const HeaderRead read = ReadTail(m_strFilePath, tail);
-    if (read == HeaderRead::OpenFailed) {
-        m_pPrompts->Notice(this, QStringLiteral("Open file failed."));
-        return 0;
+ArchiveOpen COrbiscopeDlg::OpenArchive() {
+    bool waiting = false;
+    const ArchiveOpen result =
+        OpenArchiveInPlayer(*m_pPlayer, m_strFilePath, [&](const ArchiveHeader& header) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            waiting = true;
+            // The buttons and the timeline show the header's cameras and range
+            // while the reader loads the index.
+            PresetCameraButtons();
+            m_tStart = header.startTime;
+            m_tEnd = header.endTime;
+            SetTimelineRange(m_tStart, m_tEnd);
+            for (int c = 0; c < 32; ++c)
+                m_cameraButtons[c]->setEnabled((header.channelMask >> c) & 1u);
+            m_pPlayer->SetChannelMask(header.channelMask);
+            m_pPlayer->UpdateLayout();
+            m_pPlayer->ClearVideo();
+        });
+    if (result != ArchiveOpen::kUnreadable) {
+        const std::pair<int, const char*> gps[] = {
+            {1078, "Bus ID:"}, {1071, "Lat:"}, {1072, "Lon:"}, {1073, "Speed:"},
+            {1075, "X:"},      {1076, "Y:"},   {1077, "Z:"}};
+        for (const auto& [id, caption] : gps)
+            static_cast<QLabel*>(Control(id))->setText(QString::fromLatin1(caption));
     }
-    const std::pair<int, const char*> gps[] = {{1078, "Bus ID:"}, {1071, "Lat:"}, {1072, "Lon:"},
-                                               {1073, "Speed:"},  {1075, "X:"},   {1076, "Y:"},
-                                               {1077, "Z:"}};
-    for (const auto& [id, caption] : gps)
-        static_cast<QLabel*>(Control(id))->setText(QString::fromLatin1(caption));
-
-    // The archive header is the file's last 512 bytes.
-    std::optional<ArchiveHeader> header;
-    if (read == HeaderRead::Ok && checkArchiveMagic(ByteView(tail.data(), tail.size())))
-        header = parseArchiveHeader(ByteView(tail.data(), tail.size()));
-    if (!header) {
-        m_pPrompts->Notice(this, QStringLiteral("Check file format error."));
-        return 0;
+    if (!waiting) {
+        m_pPrompts->Notice(this, ArchiveOpenMessage(result));
+        return result;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-
-    PresetCameraButtons();
-    const uint32_t mask = header->channelMask;
-    m_tStart = header->startTime;
-    m_tEnd = header->endTime;
-    SetTimelineRange(m_tStart, m_tEnd);
-    for (int c = 0; c < 32; ++c)
-        m_cameraButtons[c]->setEnabled((mask >> c) & 1u);
-    m_pPlayer->SetChannelMask(mask);
-    m_pPlayer->UpdateLayout();
-    m_pPlayer->ClearVideo();
-
-    if (m_pPlayer->LoadArchive(m_strFilePath.toStdString()) == 1) {
-        const CQMParseIndex& reader = m_pPlayer->Reader();
-        m_tStart = std::max(m_tStart, reader.m_nFirstMiniStart);
-        m_tEnd = std::min(m_tEnd, reader.m_nLastMiniEnd);
-        SetTimelineRange(m_tStart, m_tEnd);
-
-        m_pPlayer->RepaintChannel(-1);
-        m_pPlayer->show();
-        SetTimer(kTimerTimeline, kTimelinePeriodMs);
-        SetTimer(kTimerClock, kClockPeriodMs);
-        m_bFileOpen = true;
-        m_bHddOpen = false;
-
-        SetSkinState(kSkinPlaying);
-        EnableControl(cmd::kStop, true);
-        EnableControl(cmd::kPlay, true);
-        m_pTimeline->update();
-        for (int id = cmd::kDisplayModeMenu; id <= cmd::kScaleOut; ++id)
-            EnableControl(id, true);
-        SetStatus(QStringLiteral("Play"));
-        for (int id : {cmd::kFastReverse, cmd::kFastForward, cmd::kStepReverse, cmd::kStepForward,
-                       cmd::kReverse, cmd::kTimeSearch, cmd::kTimeline})
-            EnableControl(id, true);
+    if (result == ArchiveOpen::kOpened) {
+        AfterOpened(false);
         setWindowTitle(QString::fromLatin1(kAppTitle) + QStringLiteral(" - [ ") + m_strFilePath +
                        QStringLiteral(" ]"));
     } else {
@@ -563,56 +530,63 @@ int COrbiscopeDlg::OpenAvrFile() {
         // command's busy flag must not leave a refused recording half open.
         CloseRecording();
         QApplication::restoreOverrideCursor();
-        m_pPrompts->Notice(
-            this, QStringLiteral("Unknow file format, please check file or download new Player."));
+        m_pPrompts->Notice(this, ArchiveOpenMessage(result));
         QApplication::setOverrideCursor(Qt::WaitCursor);
         qmLog("Unknow file format Err 1");
     }
-
-    const int remembered = m_pPlayer->m_nDisplayMode;
-    m_pPlayer->ResetChannelsForMode(2);
-    m_pPlayer->m_nDisplayMode = 2;
-    m_pPlayer->UpdateLayout();
-    SyncCameraButtons();
-    if (remembered > 2) m_pPlayer->ResetClock();
-    m_pPlayer->RepaintChannel(-1);
+    // Every archive starts in the 2 x 2 split.
+    m_pPlayer->QuadSplit();
     QApplication::restoreOverrideCursor();
+    return result;
+}
 
-    // What the user needs to see of a recording however it was opened: its
-    // local range, the information text and the timeline's first window.
-    if (m_bFileOpen) {
-        const CQMParseIndex& reader = m_pPlayer->Reader();
-        m_tLocalStart = int64_t(reader.m_nStartTime) + reader.m_nTimeOffset;
-        m_tLocalEnd = int64_t(reader.m_nEndTime) + reader.m_nTimeOffset;
-        SetInfoText(m_tLocalStart, m_tLocalEnd);
-        m_pTimelineCtl->OnRecordingOpened(m_tStart, m_tEnd, m_tLocalStart, m_tLocalEnd);
-    }
-    return 1;
+void COrbiscopeDlg::AfterOpened(bool disk) {
+    const RecordingFacts facts = m_pPlayer->Recording();
+    m_tStart = facts.rangeStart;
+    m_tEnd = facts.rangeEnd;
+    // The information text and the time search show the reader's range on
+    // the player's clock; the timeline plays the narrowed range.
+    m_tLocalStart = int64_t(facts.start) + facts.timeOffset;
+    m_tLocalEnd = int64_t(facts.end) + facts.timeOffset;
+    SetInfoText(m_tLocalStart, m_tLocalEnd);
+    SetTimelineRange(m_tStart, m_tEnd);
+    m_pPlayer->SetChannelMask(facts.channelMask);
+    for (int c = 0; c < 32; ++c)
+        m_cameraButtons[c]->setEnabled((facts.channelMask >> c) & 1u);
+    m_pTimeline->update();
+    m_pTimelineCtl->OnRecordingOpened(m_tStart, m_tEnd, m_tLocalStart, m_tLocalEnd);
+
+    m_pPlayer->UpdateLayout();
+    m_pPlayer->show();
+    SetTimer(kTimerTimeline, kTimelinePeriodMs);
+    SetTimer(kTimerClock, kClockPeriodMs);
+    m_bHddOpen = disk;
+    m_bFileOpen = !disk;
+    EnterStage(WindowStage::kOpen);
+    SyncCameraButtons();
+    m_pPlayer->RepaintChannel(-1);
+    qmLog(" _timezone=%ld \n", long(timezone));
 }
 
 void COrbiscopeDlg::OnOpenFile() {
-    if (m_bBusy || m_bExporting) return;
-    m_bBusy = true;
+    if (!CanCommand()) return;
+    BusyScope busy(*this, BusyScope::Cursor::kNone);
     const QString path = m_pPrompts->OpenFileName(
         this, QStringLiteral("Archived Quillmere DVR Files (*.avr)|*.avr|All Files (*.*)|*.*|"));
-    if (!path.isEmpty()) {
-        if (ClassifySource(QFile::encodeName(path).toStdString()) == SourceKind::kDiskImage) {
-            m_bBusy = false;
-            OpenDiskSource(path);
-            return;
-        }
-        m_strFilePath = path;
-        m_pTimeline->SetPos(0);
-        m_pTimeline->update();
-        OpenAvrFile();
-        qmLog(" _timezone=%ld \n", long(timezone));
+    if (path.isEmpty()) return;
+    if (ClassifySource(QFile::encodeName(path).toStdString()) == SourceKind::kDiskImage) {
+        busy.Release();
+        OpenDiskSource(path);
+        return;
     }
-    m_bBusy = false;
+    m_strFilePath = path;
+    m_pTimeline->SetPos(0);
+    m_pTimeline->update();
+    OpenAvrFile();
 }
 
 void COrbiscopeDlg::ConnectTimelineAndVolume() {
-    m_pTimelinePlayer = std::make_unique<CMainWindowTimeline>(*this);
-    m_pTimelineCtl = new CTimelineController(*m_pTimelinePlayer, this);
+    m_pTimelineCtl = new CTimelineController(*this, this);
     m_pTimelineCtl->AttachSlider(m_pTimeline);
     connect(m_pTimelineCtl, &CTimelineController::endTextsChanged, this,
             [this](const QString& startText, const QString& endText) {
@@ -633,11 +607,6 @@ void COrbiscopeDlg::ConnectTimelineAndVolume() {
     showMute(m_pVolumeCtl->MuteImage());
 }
 
-void COrbiscopeDlg::SeekSource(uint32_t time, int direction) {
-    CQMParseIndex& reader = m_pPlayer->Reader();
-    if (reader.IsOpen()) reader.SeekByTime(time, direction);
-}
-
 void COrbiscopeDlg::SetTimelineRange(uint32_t start, uint32_t end) {
     const int64_t length = end >= start ? int64_t(end) - start : 0;
     m_pTimeline->SetRange(0, length);
@@ -646,7 +615,7 @@ void COrbiscopeDlg::SetTimelineRange(uint32_t start, uint32_t end) {
 }
 
 void COrbiscopeDlg::PresetCameraButtons() {
-    const int mode = m_pPlayer->m_nDisplayMode;
+    const int mode = m_pPlayer->DisplayMode();
     const int shown = mode == 1 ? 1 : mode == 2 ? 4 : mode == 3 ? 9 : -1;
     if (shown < 0) return;
     for (int c = 0; c < 32; ++c)
@@ -658,32 +627,26 @@ void COrbiscopeDlg::SetInfoText(int64_t localStart, int64_t localEnd) {
 }
 
 void COrbiscopeDlg::UpdateClock() {
-    const int64_t offset = m_bFileOpen ? m_pPlayer->Reader().m_nTimeOffset : 0;
-    m_pClock->setText(FormatClockText(int64_t(m_pPlayer->m_nCurTime.load()) + offset));
+    const int64_t offset = m_pPlayer->Recording().timeOffset;
+    m_pClock->setText(FormatClockText(int64_t(m_pPlayer->CurrentTime()) + offset));
 }
 
 void COrbiscopeDlg::Stop() {
-    if (m_bBusy || m_bExporting) return;
-    m_bBusy = true;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!CanCommand()) return;
+    BusyScope busy(*this);
     CloseRecording();
-    QApplication::restoreOverrideCursor();
-    m_bBusy = false;
 }
 
 void COrbiscopeDlg::CloseRecording() {
     KillTimer(kTimerTimeline);
     KillTimer(kTimerClock);
     m_pPlayer->Close();
-    EnableControl(cmd::kLoad, true);
     m_bFileOpen = false;
     m_bHddOpen = false;
-    EnableControl(cmd::kStop, false);
-    SetStatus(QStringLiteral("Stop"));
-    for (int id : {cmd::kFastReverse, cmd::kFastForward, cmd::kStepReverse, cmd::kStepForward})
-        EnableControl(id, false);
+    EnterStage(StageAfterClose(m_stage));
     m_pPlayer->hide();
-    m_pPlayer->m_nDisplayMode = 2;
+    // The next recording begins in the 2 x 2 split.
+    m_pPlayer->QuadSplit();
 }
 
 // --- window ---

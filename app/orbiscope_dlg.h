@@ -8,6 +8,9 @@
 // pumping events, so every command checks and sets the busy flag first.
 
 #include "app/command_line_info.h"
+#include "app/control_states.h"
+#include "app/recording_opening.h"
+#include "app/timeline_player.h"
 #include "app/user_prompts.h"
 #include "app/volume_control.h"
 #include "storage/disk_probe.h"
@@ -34,9 +37,9 @@ class CQMPlayerEx;
 class CSkinButton;
 class CBitSlider;
 class CTimelineController;
-class CMainWindowTimeline;
 class CVolumeController;
 class CQMSaveAviDlg;
+struct PlaybackState;
 
 // Command ids of the main window's controls and menus.
 namespace cmd {
@@ -87,11 +90,7 @@ constexpr uint32_t kLastDisk = 0x45678922;
 constexpr int kAbout = 16;
 } // namespace cmd
 
-// Reads the last 512 bytes (an archive's header) of a file opened read-only;
-// false when the file cannot be opened or is shorter.
-bool ReadArchiveTail(const QString& path, std::vector<uint8_t>& tail);
-
-class COrbiscopeDlg : public QDialog {
+class COrbiscopeDlg : public QDialog, private ITimelinePlayer {
     Q_OBJECT
 public:
     static constexpr int kTimerTimeline = 4350;
@@ -102,8 +101,6 @@ public:
     static constexpr int kClockPeriodMs = 100;
     static constexpr int kWidth = 1030;
     static constexpr int kHeight = 710;
-    // The longest a command waits by default for the reader to settle after a seek.
-    static constexpr int kSettleLimitMs = 10000;
 
     // The skin states of the transport buttons.
     enum SkinState { kSkinPlaying = 1, kSkinFast = 2, kSkinPaused = 3, kSkinReversing = 4 };
@@ -136,8 +133,9 @@ public:
     // Runs a command as its button or menu item would.
     void OnCommand(int id);
 
-    // Opening and closing (1 accepted, 0 refused).
-    int OpenAvrFile();
+    // Opens the archive at RecordingPath(); false, after saying why, when it
+    // did not open.
+    bool OpenAvrFile() { return OpenArchive() == ArchiveOpen::kOpened; }
     void OnOpenFile();
     // The Load menu's disk entries and its disk image item.
     void OnDiskCommand(uint32_t command);
@@ -190,15 +188,16 @@ public:
     QString InfoText() const;
     QString ClockText() const;
     int SkinStateShown() const { return m_nSkinState; }
-    bool IsBusy() const { return m_bBusy; }
+    bool IsBusy() const override { return m_bBusy; }
     bool IsFileOpen() const { return m_bFileOpen; }
     bool IsHddOpen() const { return m_bHddOpen; }
+    bool IsRecordingOpen() const { return m_bFileOpen || m_bHddOpen; }
     // The archive, disk image or device being played; nothing is written onto it.
     const QString& OpenSourcePath() const { return m_bHddOpen ? m_strDiskPath : m_strFilePath; }
     int CameraGroup() const { return m_nCamGroup; }
     uint32_t StartTime() const { return m_tStart; }
     uint32_t EndTime() const { return m_tEnd; }
-    void SetSettleLimitMs(int ms) { m_nSettleLimitMs = ms; }
+    void SetSettleLimitMs(int ms);
 
 signals:
     // The command line named a recording and the window is about to open it.
@@ -222,45 +221,51 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    friend class CMainWindowTimeline;
+    // ITimelinePlayer: the timeline drives the player through the window.
+    bool IsOpen() const override { return IsRecordingOpen(); }
+    void SetBusy(bool busy) override { m_bBusy = busy; }
+    uint32_t CurrentTime() const override;
+    bool IsReverse() const override;
+    uint32_t RecordingStart() const override { return m_tStart; }
+    uint32_t RecordingEnd() const override { return m_tEnd; }
+    int64_t TimeOffset() const override;
+    void HoldForSeek() override;
+    void SeekAndPlay(uint32_t time) override;
 
     void CreateControls();
     void ConnectTimelineAndVolume();
-    // Seeks the open source (archive or disk) to a time, forward (0) or in reverse (1).
-    void SeekSource(uint32_t time, int direction);
     CSkinButton* MakeButton(int id, const QString& caption, const QString& tooltip,
                             const QRect& geometry);
     QLabel* MakeLabel(int id, const QString& caption, const QRect& geometry);
     void EnableControl(int id, bool enable);
+    // Enables the controls as the table says for the stage, and keeps it.
+    void EnterStage(WindowStage stage);
     void SetStatus(const QString& text);
     void SetSkinState(int state);
+    // Renders the player's state: the status text, the transport faces, the
+    // camera buttons.
+    void OnPlayerState(const PlaybackState& state);
     void UpdateWindowRegion();
     void OnDestroy();
 
-    // Transport helpers.
-    void Pause();
-    // Waits after a re-seek until the reader has made a pass; false when the
-    // wait was cut short by `stop` (which is checked on every pass).
-    template <typename StopWhen> bool Settle(bool pump, int delayMs, StopWhen stop);
-    bool Settle(bool pump, int delayMs);
-    void ReSeek(int direction);
-    // The command's busy state and wait cursor, restored on every path.
+    // No command runs while another waits or an export runs.
+    bool CanCommand() const { return !m_bBusy && !m_bExporting; }
+    // The command's busy state (and wait cursor), restored on every path.
     class BusyScope;
 
     // Cameras.
     void SetCameraLook(int channel, bool checked);
-    void ClearVideo();
-    int ChannelOfButton(const QObject* button) const;
 
     // Opening.
+    ArchiveOpen OpenArchive();
     void PresetCameraButtons();
     void SetInfoText(int64_t localStart, int64_t localEnd);
     void UpdateClock();
     void SetTimelineRange(uint32_t start, uint32_t end);
     // Stop's work without its guard.
     void CloseRecording();
-    // After a disk opened: texts, ranges, timeline, controls.
-    void AfterDiskOpened();
+    // After an archive or a disk opened: ranges, texts, timeline, timers, controls.
+    void AfterOpened(bool disk);
 
     IUserPrompts* m_pPrompts;
     std::unique_ptr<IUserPrompts> m_pOwnPrompts;
@@ -283,10 +288,9 @@ private:
     uint32_t m_tEnd = 0;
     int64_t m_tLocalStart = 0;
     int64_t m_tLocalEnd = 0;
-    int m_nPrevMode = 0;
     int m_nCamGroup = 0;
     int m_nSkinState = 0;
-    int m_nSettleLimitMs = kSettleLimitMs;
+    WindowStage m_stage = WindowStage::kNothingOpened;
 
     CQMPlayerEx* m_pPlayer = nullptr; // child widget, deleted in OnDestroy
     std::array<CSkinButton*, 32> m_cameraButtons{};
@@ -300,7 +304,6 @@ private:
     QMenu* m_pDisplayMenu = nullptr;
     std::map<int, QWidget*> m_controls;
 
-    std::unique_ptr<CMainWindowTimeline> m_pTimelinePlayer;
     CTimelineController* m_pTimelineCtl = nullptr; // child QObject
     std::unique_ptr<IVolumeControl> m_pMixer;
     CVolumeController* m_pVolumeCtl = nullptr; // child QObject
@@ -311,6 +314,23 @@ private:
     bool m_bDestroyed = false;
     bool m_bDragging = false;
     QPoint m_dragOffset;
+};
+
+// Sets the busy flag (and the wait cursor) for a command and clears both on
+// every way out; Release() clears them early (before a message box).
+class COrbiscopeDlg::BusyScope {
+public:
+    enum class Cursor { kWait, kNone };
+    explicit BusyScope(COrbiscopeDlg& dlg, Cursor cursor = Cursor::kWait);
+    ~BusyScope() { Release(); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    void Release();
+
+private:
+    COrbiscopeDlg& m_dlg;
+    bool m_bCursor;
+    bool m_bReleased = false;
 };
 
 } // namespace qm

@@ -176,7 +176,7 @@ void CTimelineController::OnTimelineTick() {
 
 void CTimelineController::OnSliderPress(int64_t) {
     if (!m_player.IsOpen()) return;
-    m_player.Pause();
+    m_player.HoldForSeek();
     m_nSkipTicks = -1;
 }
 
@@ -189,10 +189,8 @@ void CTimelineController::OnSliderRelease(int64_t pos) {
     m_player.SetBusy(true);
     if (m_player.IsOpen()) {
         WaitCursor wait;
-        m_player.SeekTo(static_cast<uint32_t>(std::clamp<int64_t>(pos, 0, UINT32_MAX)));
-        m_player.Play();
+        m_player.SeekAndPlay(static_cast<uint32_t>(std::clamp<int64_t>(pos, 0, UINT32_MAX)));
         m_nSkipTicks = kSkipAfterRelease;
-        m_player.SettleAfterSeek();
         if (m_pSlider) m_pSlider->RefreshTooltip();
     }
     m_player.SetBusy(false);
@@ -213,8 +211,7 @@ bool CTimelineController::SearchTo(int64_t pickedLocal) {
     m_player.SetBusy(true);
     {
         WaitCursor wait;
-        m_player.SeekTo(static_cast<uint32_t>(target));
-        m_player.Play();
+        m_player.SeekAndPlay(static_cast<uint32_t>(target));
     }
     // Show the window the search landed in rather than letting the thumb wait
     // at an end of the old one until playback reaches it, and give the player

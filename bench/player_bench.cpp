@@ -60,17 +60,17 @@ int main(int argc, char** argv) {
     qm::CQMPlayerEx player;
     player.resize(width, height);
     player.SetChannelMask(0xFFFFFFFFu);
-    player.m_nDisplayMode = mode;
+    player.SetSplit(mode);
     player.UpdateLayout();
     const double cpuBefore = CpuSeconds();
-    if (player.LoadArchive(path) != 1) {
+    if (!player.OpenArchive(path)) {
         std::fprintf(stderr, "qm_player_bench: cannot open %s\n", path.c_str());
         return 1;
     }
     // The mask above lists every camera; only the recorded ones have frames.
-    player.SetChannelMask(player.Reader().m_nChannelMask);
+    player.SetChannelMask(player.Recording().channelMask);
     player.UpdateLayout();
-    const uint32_t shownMask = player.DisplayedMask() & player.Reader().m_nChannelMask;
+    const uint32_t shownMask = player.DisplayedMask() & player.Recording().channelMask;
 
     // The event loop sleeps until the window has something to do, as the
     // application's does: polling it here would bill the benchmark's own

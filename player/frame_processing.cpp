@@ -69,7 +69,7 @@ int CQMPlayerEx::bProcessVideoFrame(int channel) {
     if (!buffer.IsAllocated() && !buffer.Allocate()) return 1;
     if (!m_bDisplayed[channel]) return 1;
     m_nDecoded[channel].fetch_add(1, std::memory_order_relaxed);
-    if (DecodeVideoFrame(record, m_decode[channel], buffer.Data(), m_nOutputType)) {
+    if (DecodeVideoFrame(record, m_decode[channel], buffer.Data())) {
         m_shown[channel] = record;
         m_shown[channel].payload = nullptr;
         DrawLocked(channel, record, buffer.Data(), frameTime);

@@ -113,16 +113,28 @@ int64_t TPlayThread::Pace(int64_t frameMs, int64_t& e, int64_t& k) {
     }
 }
 
+void TPlayThread::AcknowledgePause(bool paused) {
+    // Only a change takes the lock: the loop runs for every frame.
+    if (m_bAcknowledged == paused) return;
+    m_bAcknowledged = paused;
+    CQMPlayerEx& p = *m_pOwner;
+    {
+        std::lock_guard lock(p.m_csPauseAck);
+        p.m_bPauseAck = paused;
+    }
+    if (paused) p.m_cvPauseAck.notify_all();
+}
+
 TPlayThread::Next TPlayThread::Step() {
     CQMPlayerEx& p = *m_pOwner;
     CQMParseIndex& reader = p.m_reader;
 
     if (p.m_nPlayState == kPlayStatePaused) {
         SleepMs(10);
-        p.m_bPauseAck = 1;
+        AcknowledgePause(true);
         return Next::Again;
     }
-    p.m_bPauseAck = 0;
+    AcknowledgePause(false);
 
     const int speed = p.m_nSpeed;
     const int keyOnly = speed >= 4 ? 1 : 0;

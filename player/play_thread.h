@@ -37,6 +37,8 @@ private:
     enum class Next { Again, Show, Stop };
     // One pass of the loop; Stop when the thread must end.
     Next Step();
+    // Tells a waiting command that the thread holds (or no longer holds).
+    void AcknowledgePause(bool paused);
     // Waits until the frame is due. Returns the wall clock at release, with
     // elapsed time since the anchor in k and wall minus frame time in e.
     int64_t Pace(int64_t frameMs, int64_t& e, int64_t& k);
@@ -52,6 +54,7 @@ private:
     std::array<std::unique_ptr<uint8_t[]>, 32> m_pVideoCopy;
     std::array<std::unique_ptr<uint8_t[]>, 32> m_pAudioCopy;
     std::array<int, 32> m_nSkip{};
+    bool m_bAcknowledged = false; // the play thread's own view of its last acknowledgement
 };
 
 } // namespace qm

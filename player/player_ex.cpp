@@ -16,17 +16,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 
 namespace qm {
 
 namespace {
 
 constexpr int64_t kOpenWaitMs = 30000;
-constexpr int kHandshakeTries = 201;
-constexpr int kSettleStepMs = 50;
-constexpr int kSettleLimitMs = 30000;
 
 bool FileHasContent(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -65,7 +61,7 @@ CQMPlayerEx::~CQMPlayerEx() {
 }
 
 void CQMPlayerEx::Shutdown() {
-    m_bActive = 0;
+    m_bActive = false;
     StopThreads();
 }
 
@@ -88,38 +84,60 @@ void CQMPlayerEx::StartThreads() {
         display->Begin();
         m_pDisplay[c].store(display, std::memory_order_release);
     }
-    m_bActive = 1;
+    m_bActive = true;
+    {
+        std::lock_guard lock(m_csPauseAck);
+        m_bPauseAck = false; // the new thread acknowledges afresh
+    }
     auto* play = new TPlayThread(this);
     m_pPlayThread.store(play, std::memory_order_release);
     play->SignalAllSlots();
     play->Begin();
 }
 
-int CQMPlayerEx::LoadArchive(const std::string& path) {
+bool CQMPlayerEx::OpenArchive(const std::string& path) {
     m_strPath = path;
-    if (!FileHasContent(path)) return 0;
+    if (!FileHasContent(path)) return false;
     return LoadSource(kSourceArchive, [&] { return m_reader.OpenFile(path); });
 }
 
-int CQMPlayerEx::LoadDisk(int drive) {
+bool CQMPlayerEx::OpenDisk(int drive) {
     m_strPath.clear();
     return LoadSource(kSourceDisk, [&] { return m_reader.OpenDisk(drive); });
 }
 
-int CQMPlayerEx::LoadDiskPath(const std::string& path) {
+bool CQMPlayerEx::OpenDiskPath(const std::string& path) {
     m_strPath = path;
     return LoadSource(kSourceDisk, [&] { return m_reader.OpenDiskPath(path); });
 }
 
-int CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
+RecordingFacts CQMPlayerEx::Recording() const {
+    RecordingFacts facts;
+    facts.start = m_reader.m_nStartTime;
+    facts.end = m_reader.m_nEndTime;
+    facts.firstMiniStart = m_reader.m_nFirstMiniStart;
+    facts.lastMiniEnd = m_reader.m_nLastMiniEnd;
+    facts.channelMask = m_reader.m_nChannelMask;
+    facts.disk = m_nSourceKind == kSourceDisk;
+    facts.timeOffset = facts.disk ? 0 : m_reader.m_nTimeOffset;
+    facts.rangeStart = facts.disk ? facts.start : std::max(facts.start, facts.firstMiniStart);
+    facts.rangeEnd = facts.disk ? facts.end : std::min(facts.end, facts.lastMiniEnd);
+    return facts;
+}
+
+bool CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
     // The old threads go before the records they use are reset, and before
     // the reader changes what it reads: for a disk too, the play thread is
     // never left delivering from a reader being reopened.
-    m_bActive = 0;
+    m_bActive = false;
     StopThreads();
     ClearStarted();
     ResetChannelRecords();
-    if (!open()) return 0;
+    if (!open()) {
+        m_state.open = false;
+        Publish(Activity::kStopped);
+        return false;
+    }
     m_nSourceKind = kind;
     m_pWaveOut.reset();
     m_pWaveOut = m_soundDeviceFactory ? std::make_unique<CWaveOutRenderImpl>(m_soundDeviceFactory())
@@ -146,11 +164,12 @@ int CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
     }
     StartThreads();
     EnsureSelection();
-    return 1;
-}
-
-void CQMPlayerEx::SetChannelMask(uint32_t mask) {
-    m_lists.SetFromMask(mask);
+    m_state.open = true;
+    m_state.disk = kind == kSourceDisk;
+    m_state.reverse = false;
+    m_state.speed = 1;
+    Publish(Activity::kPlaying);
+    return true;
 }
 
 void CQMPlayerEx::UpdateClientSize() {
@@ -173,52 +192,6 @@ void CQMPlayerEx::UpdateLayout() {
     // The reader prepares every recorded channel; hidden ones are taken and
     // stored by the play thread but not decoded.
     m_nDisplayedMask = layout.DisplayedMask();
-}
-
-void CQMPlayerEx::ResetChannelsForMode(int newMode) {
-    const uint32_t current = m_lists.ModeSet(m_nDisplayMode);
-    const uint32_t next = m_lists.ModeSet(newMode);
-    for (int c = 0; c < kPlayerChannels; ++c)
-        if ((next & ~current) & (1u << c)) m_bStarted[c] = 0;
-}
-
-void CQMPlayerEx::SelectChannel(int channel) {
-    const int old = m_nSelCh.exchange(channel);
-    if (old >= 0) RepaintChannel(old);
-    if (channel >= 0 && channel != old) RepaintChannel(channel);
-}
-
-void CQMPlayerEx::EnsureSelection() {
-    if (m_nSelCh == -1) m_nSelCh = 0;
-    const int sel = m_nSelCh;
-    if (sel >= 0 && sel < kPlayerChannels && m_bDisplayed[sel]) return;
-    for (int c = 0; c < kPlayerChannels; ++c) {
-        if (m_bDisplayed[c]) {
-            m_nSelCh = c;
-            return;
-        }
-    }
-    m_nSelCh = -1;
-}
-
-template <typename Change> void CQMPlayerEx::WithPlayThreadPaused(Change change) {
-    const int saved = m_nPlayState.exchange(kPlayStatePaused);
-    // Without a running play thread nobody would acknowledge.
-    TPlayThread* play = m_pPlayThread.load();
-    if (play && play->HasThread()) {
-        for (int i = 0; i < kHandshakeTries && !m_bPauseAck; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    change();
-    m_nPlayState = saved;
-}
-
-void CQMPlayerEx::SetSpeed(int speed) {
-    WithPlayThreadPaused([&] { m_nSpeed = speed; });
-}
-
-void CQMPlayerEx::ResetClock() {
-    WithPlayThreadPaused([&] { m_llClockBase = 0; });
 }
 
 void CQMPlayerEx::ClearStarted() {
@@ -255,124 +228,6 @@ CellRect CQMPlayerEx::CellOf(int channel) const {
 QImage CQMPlayerEx::BackBuffer() const {
     std::lock_guard draw(m_csDraw);
     return m_renderer.BackBuffer();
-}
-
-// --- commands ---
-
-void CQMPlayerEx::Reseek(int reverse) {
-    if (!m_reader.IsOpen()) return;
-    m_reader.SeekByTime(m_nCurTime, reverse);
-    m_reader.m_nPassHandshake = 0;
-    for (int waited = 0; waited < kSettleLimitMs; waited += kSettleStepMs) {
-        if (m_reader.m_bSeeking == 0 && m_reader.m_nPassHandshake == -1) break;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kSettleStepMs);
-        std::this_thread::sleep_for(std::chrono::milliseconds(kSettleStepMs));
-    }
-}
-
-void CQMPlayerEx::Pause() {
-    m_nPlayState = kPlayStatePaused;
-    SetSpeed(1);
-}
-
-void CQMPlayerEx::Play() {
-    const int state = m_nPlayState;
-    if (!m_bReverse && (state == kPlayStatePlaying || state == kPlayStateStepping)) {
-        Pause();
-        return;
-    }
-    const bool wasReverse = m_bReverse != 0;
-    m_llClockBase = 0;
-    m_nPlayState = kPlayStatePlaying;
-    SetSpeed(1);
-    m_bReverse = 0;
-    if (wasReverse) Reseek(0);
-}
-
-void CQMPlayerEx::ReversePlay() {
-    const int state = m_nPlayState;
-    if (m_bReverse && (state == kPlayStatePlaying || state == kPlayStateStepping)) {
-        Pause();
-        return;
-    }
-    const bool wasForward = !m_bReverse;
-    m_bReverse = 1;
-    m_nPlayState = kPlayStatePlaying;
-    SetSpeed(1);
-    m_llRefNow = 0;
-    ResetClock();
-    if (wasForward) Reseek(1);
-}
-
-void CQMPlayerEx::FastForward() {
-    const int state = m_nPlayState;
-    if (state == kPlayStatePaused || state == kPlayStateStepping) {
-        StepForward();
-        return;
-    }
-    if (m_nSourceKind == kSourceDisk && !m_bReverse && m_nSpeed > 2) return;
-    const bool wasReverse = m_bReverse != 0;
-    if (wasReverse) {
-        m_bReverse = 0;
-        SetSpeed(2);
-    } else {
-        SetSpeed(std::min(m_nSpeed * 2, 64));
-    }
-    m_llRefNow = 0;
-    ResetClock();
-    m_nPlayState = kPlayStateFast;
-    if (wasReverse) Reseek(0);
-}
-
-void CQMPlayerEx::FastReverse() {
-    const int state = m_nPlayState;
-    if (state == kPlayStatePaused || state == kPlayStateStepping) {
-        StepReverse();
-        return;
-    }
-    if (m_nSourceKind == kSourceDisk && m_bReverse && m_nSpeed > 2) return;
-    const bool wasForward = !m_bReverse;
-    m_bReverse = 1;
-    if (m_nSpeed != 64) SetSpeed(m_nSpeed * 2);
-    m_llRefNow = 0;
-    ResetClock();
-    m_nPlayState = kPlayStateFast;
-    if (wasForward) {
-        SetSpeed(2);
-        Reseek(1);
-    }
-}
-
-void CQMPlayerEx::StartStep() {
-    // The speed and clock are settled while the play thread still idles in
-    // the pause; entering the step state last lets exactly one frame through.
-    SetSpeed(1);
-    m_llRefNow = 0;
-    ResetClock();
-    m_nPlayState = kPlayStateStepping;
-}
-
-void CQMPlayerEx::StepForward() {
-    if (m_bReverse) {
-        m_bReverse = 0;
-        Reseek(0);
-    }
-    StartStep();
-}
-
-void CQMPlayerEx::StepReverse() {
-    if (!m_bReverse) {
-        m_bReverse = 1;
-        Reseek(1);
-    }
-    StartStep();
-}
-
-void CQMPlayerEx::Close() {
-    m_bActive = 0;
-    StopThreads();
-    m_nSpeed = 1;
-    m_reader.CloseFile();
 }
 
 void CQMPlayerEx::ClearVideo() {

@@ -8,6 +8,7 @@
 #include "codec/audio_decoder_ctrl.h"
 #include "codec/decode_frame.h"
 #include "player/picture_buffer.h"
+#include "player/playback_state.h"
 #include "player/player_layout.h"
 #include "render/video_renderer.h"
 #include "storage/frame_record.h"
@@ -19,6 +20,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,19 +34,26 @@ class TDisplayPlayThread;
 class CWaveOutRenderImpl;
 class ISoundDevice;
 
-enum PlayState : int {
-    kPlayStatePlaying = 0,
-    kPlayStatePaused = 1,
-    kPlayStateStepping = 2, // show one frame, then pause
-    kPlayStateFast = 3,
-};
-
-// What the open recording is read from (m_nSourceKind).
+// What the open recording is read from.
 enum PlaybackSource : int { kSourceArchive = 0, kSourceDisk = 1 };
 
-constexpr int kPlayerChannels = 32;
+constexpr int kPlayerChannels = kChannelCount;
 constexpr int kTimerStatus = 4353;   // every 3000 ms
 constexpr int kTimerInterval = 4375; // every 500 ms
+
+// What the window shows of the open recording.
+struct RecordingFacts {
+    uint32_t start = 0; // the reader's range, UTC seconds
+    uint32_t end = 0;
+    uint32_t firstMiniStart = 0; // the block table's first start and last end
+    uint32_t lastMiniEnd = 0;
+    uint32_t channelMask = 0;
+    int timeOffset = 0; // seconds the display adds (0 for a disk)
+    bool disk = false;
+    // What the window plays between: an archive's range narrowed to its blocks.
+    uint32_t rangeStart = 0;
+    uint32_t rangeEnd = 0;
+};
 
 class CQMPlayerEx : public QWidget, public IRenderWindow {
     Q_OBJECT
@@ -52,41 +61,86 @@ public:
     explicit CQMPlayerEx(QWidget* parent = nullptr);
     ~CQMPlayerEx() override;
 
-    // 1 opened, 0 failed.
-    int LoadArchive(const std::string& path);
-    // A DVR disk by drive number, or a disk image or device by path; the
-    // reader's OpenError() says why an open failed.
-    int LoadDisk(int drive);
-    int LoadDiskPath(const std::string& path);
+    // Opening and closing. An open replaces what was open; false when the
+    // reader refused the recording (OpenError() says why for a disk).
+    bool OpenArchive(const std::string& path);
+    // A DVR disk by drive number, or a disk image or device by path.
+    bool OpenDisk(int drive);
+    bool OpenDiskPath(const std::string& path);
+    const std::string& OpenError() const { return m_reader.OpenError(); }
+    // Ends playback and closes the recording; the threads end first, so no
+    // delivery runs while the reader lets go of its buffers.
+    void Close();
     // Ends the play and display threads. The destructor does it too; an owner
     // (or a subclass) calls it first so that no thread reaches the window
     // while it is being destroyed.
     void Shutdown();
+    bool IsOpen() const { return m_reader.IsOpen(); }
+    RecordingFacts Recording() const;
 
-    void SetChannelMask(uint32_t mask);
-    void UpdateLayout();
-    void ResetChannelsForMode(int newMode);
-    void SelectChannel(int channel);
-    void EnsureSelection();
-    void SetSpeed(int speed);
+    // The transport verbs, the user's commands. Each applies the rules of
+    // playing, re-seeks the reader when the direction changes, waits for it
+    // to settle and announces the new state.
+    enum class Outcome {
+        kDone,
+        kIgnored, // nothing changed (a disk plays at most four times faster)
+        kFileEnd, // play was asked at the end of the recording
+    };
+    // Play: pauses what plays forward, otherwise plays forward at 1x.
+    Outcome PlayOrPause();
+    void Pause();
+    // Reverse: pauses what plays in reverse, otherwise plays in reverse.
+    Outcome ReverseOrPause();
+    // FF and FR: double the speed in their direction (up to 64x, 4x on a
+    // disk); while paused they step one frame.
+    Outcome Faster();
+    Outcome Slower();
+    void StepForward();
+    void StepReverse();
+    // Holds playback while the user drags the timeline.
+    void HoldForSeek();
+    // Plays forward at 1x from `time` once the reader has settled there.
+    void SeekTo(uint32_t time);
+    // Restarts the pacing clock (after the layout changed).
     void ResetClock();
+    // The longest a verb waits for the reader to settle after a seek.
+    void SetSettleLimitMs(int ms) { m_nSettleLimitMs = ms; }
+    static constexpr int kSettleLimitMs = 10000;
+
+    // Splits and cameras.
+    // The recorded cameras; every split's list is rebuilt from them.
+    void SetChannelMask(uint32_t mask);
+    // Display mode 1 to 5 (1, 4, 9, 16, 32 cameras). The single view takes
+    // the selected camera when the split showed it.
+    void SetSplit(int mode);
+    // The 2 x 2 split, from any split (again when it is shown already).
+    void QuadSplit();
+    // Puts a camera into the current split (a full split gives up its first
+    // entry) or takes it out; the single view keeps showing its camera.
+    void ToggleCamera(int channel, bool on);
+    // The single view of a camera, or back to the split it came from.
+    void ToggleSingleView(int channel);
+    // The cameras of a camera map (numbers from 1) as the split `mode`
+    // shows them, recorded ones only; false when none is recorded.
+    bool ApplyCamMap(int mode, const std::array<int, kChannelCount>& cameras);
+    void SelectChannel(int channel);
+    const ChannelLists& Lists() const { return m_lists; }
+
+    const PlaybackState& State() const { return m_state; }
+    uint32_t CurrentTime() const { return m_nCurTime.load(); }
+    int DisplayMode() const { return m_nDisplayMode.load(); }
+    int SelectedChannel() const { return m_nSelCh.load(); }
+    // The play thread's word, for tests and the frame processing.
+    PlayState PlayStateNow() const { return PlayState(m_nPlayState.load()); }
+    int Speed() const { return m_nSpeed.load(); }
+    bool IsReverse() const { return m_bReverse.load() != 0; }
+
+    void UpdateLayout();
     void ClearStarted();
     void ResetChannelRecords();
     void RepaintChannel(int channel); // -1: all channels
     // The video window as a picture file, created through `outputs`.
     bool Snapshot(OutputFiles& outputs, const QString& path, std::string* error = nullptr);
-
-    // Transport commands of the main window.
-    void Pause();
-    void Play();
-    void ReversePlay();
-    void FastForward();
-    void FastReverse();
-    void StepForward();
-    void StepReverse();
-    // Ends playback and closes the recording; the threads end first, so no
-    // delivery runs while the reader lets go of its buffers.
-    void Close();
     // Fills the video window black (under the drawing lock).
     void ClearVideo();
     // Pictures stretched to their cells (1) or letterboxed (0); repaints.
@@ -120,11 +174,9 @@ public:
     bool IsDisplayed(int channel) const { return m_bDisplayed[channel].load() != 0; }
     uint32_t DisplayedMask() const { return m_nDisplayedMask.load(); }
     bool IsStarted(int channel) const { return m_bStarted[channel].load() != 0; }
-    const ChannelLists& Lists() const { return m_lists; }
-    // The main window edits the lists of the splits, then calls UpdateLayout.
-    ChannelLists& MutableLists() { return m_lists; }
     QImage BackBuffer() const;
-    CQMParseIndex& Reader() { return m_reader; }
+    // The reader, for benchmarks and tests that watch it.
+    const CQMParseIndex& Reader() const { return m_reader; }
     bool TimersRunning() const { return m_timerStatus.isActive() && m_timerInterval.isActive(); }
     // Frames drawn so far (all channels), for waiting in tests and status.
     uint64_t DrawCount() const { return m_nDrawCount.load(); }
@@ -132,24 +184,9 @@ public:
     uint64_t StoredCount(int channel) const { return m_nStored[channel].load(); }
     uint64_t DecodedCount(int channel) const { return m_nDecoded[channel].load(); }
 
-    // Playback state shared with the play thread.
-    std::atomic<int> m_nPlayState{kPlayStatePlaying};
-    std::atomic<int> m_nSpeed{1};
-    std::atomic<int> m_bReverse{0};
-    std::atomic<int64_t> m_llClockBase{0}; // wall ms minus media ms at the anchor; 0 not anchored
-    std::atomic<int64_t> m_llRefNow{0};    // wall ms at the anchor
-    std::atomic<uint32_t> m_nLastShownTick{0};
-    std::atomic<uint32_t> m_nCurTime{0};
-    std::atomic<int> m_bPauseAck{0};
-    std::atomic<int> m_nSkipLevel{0};
-    std::atomic<int> m_bActive{0};
-    std::atomic<int> m_nSourceKind{kSourceArchive};
-    const int m_nOutputType = 3;
-
-    std::atomic<int> m_nDisplayMode{2};
-    std::atomic<int> m_nSelCh{-1};
-
 signals:
+    // The playback state changed (see State()).
+    void stateChanged(const qm::PlaybackState& state);
     // A displayed channel's cell was double-clicked.
     void channelDoubleClicked(int channel);
     // The renderer asks for a device reset; handled queued on this window's thread.
@@ -170,14 +207,47 @@ private:
 
     void StopThreads();
     void StartThreads();
-    int LoadSource(int kind, const std::function<int()>& open);
-    // Re-seeks the reader at the current time in the given direction and
-    // waits, pumping events, until the prefetch thread has made a pass.
-    void Reseek(int reverse);
+    bool LoadSource(int kind, const std::function<int()>& open);
+    // Seeks the reader at the current time in the given direction.
+    void Reseek(bool reverse);
+    // Waits until the reader has settled after a seek (a whole prefetch
+    // pass), pumping events when asked. False when `stop` held first; true
+    // also when the wait gave up after the settle limit.
+    bool AwaitPass(bool pump, const std::function<bool()>& stop = {});
     // Pauses the play thread for a change of pacing values (see SetSpeed).
     template <typename Change> void WithPlayThreadPaused(Change change);
+    void SetSpeed(int speed);
+    // Speed and clock settle while the play thread idles; entering the step
+    // state last lets exactly one frame through.
+    void StartStep(Activity activity);
+    void ResetChannelsForMode(int newMode);
+    void EnsureSelection();
     void UpdateClientSize();
-    void StartStep();
+    // Records the new state and announces it when it differs.
+    void Publish(Activity activity);
+    void PublishLayout();
+
+    PlaybackState m_state; // user-interface thread only
+    int m_nSettleLimitMs = kSettleLimitMs;
+    int m_nPrevMode = 0; // the split a single view returns to
+
+    // Playback state shared with the play thread.
+    std::atomic<int> m_nPlayState{kPlayStatePlaying};
+    std::atomic<int> m_nSpeed{1};
+    std::atomic<int> m_bReverse{0};
+    std::atomic<int64_t> m_llClockBase{0}; // wall ms minus media ms at the anchor; 0 not anchored
+    std::atomic<int64_t> m_llRefNow{0};    // wall ms at the anchor
+    std::atomic<uint32_t> m_nLastShownTick{0};
+    std::atomic<uint32_t> m_nCurTime{0};
+    std::atomic<int> m_nSkipLevel{0};
+    std::atomic<bool> m_bActive{false};
+    std::atomic<int> m_nSourceKind{kSourceArchive};
+    std::atomic<int> m_nDisplayMode{2};
+    std::atomic<int> m_nSelCh{-1};
+    // The play thread's acknowledgement of a pause, waited for on a condition.
+    std::mutex m_csPauseAck;
+    std::condition_variable m_cvPauseAck;
+    bool m_bPauseAck = false; // guarded by m_csPauseAck
 
     CQMParseIndex m_reader;
     std::string m_strPath;

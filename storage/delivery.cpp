@@ -6,6 +6,7 @@
 #include "storage/parse_index.h"
 #include "storage/picture_size.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -226,6 +227,12 @@ bool CQMParseIndex::RecordingFinished() const {
             return false;
     }
     return true;
+}
+
+bool CQMParseIndex::WaitForPass(int64_t timeoutMs) {
+    std::unique_lock lock(m_csProgress);
+    return m_cvProgress.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(timeoutMs, 0)),
+                                 [&] { return m_bSeeking == 0 && m_nPassHandshake == -1; });
 }
 
 bool CQMParseIndex::WaitForPreparedSlots(int64_t stallMs) {

@@ -111,6 +111,7 @@ void CQMParseIndex::WatchHDDThread() {
             }
         }
         m_nPassHandshake = -1;
+        NotePass();
         m_evPrepare.Set();
         m_evWatch.Wait(idleOnly ? 1000 : 33);
     }
@@ -159,6 +160,7 @@ int CQMParseIndex::SeekHDDByTime(uint32_t time, int direction) {
     FinishSeek();
     buffers.unlock();
     m_bSeeking = 0;
+    NotePass();
     m_evPrepare.Set();
     m_evWatch.Set();
     return 1;

@@ -150,6 +150,12 @@ public:
     // Wakes the preparation thread; the play thread calls it after taking a frame.
     void SignalPrepare() { m_evPrepare.Set(); }
 
+    // After a seek: BeginPassWait, then WaitForPass until no seek runs and
+    // the prefetch thread has completed a whole pass over the buffers since
+    // BeginPassWait. WaitForPass returns false when `timeoutMs` ran out first.
+    void BeginPassWait() { m_nPassHandshake = 0; }
+    bool WaitForPass(int64_t timeoutMs);
+
     // Waits until every recorded channel either holds a ready frame or can give
     // no more in the current direction. Returns false when nothing changed for
     // `stallMs` while some channel was still waiting. For deterministic listings.
@@ -335,6 +341,12 @@ private:
             std::lock_guard lock(m_csProgress);
             ++m_nProgress;
         }
+        m_cvProgress.notify_all();
+    }
+    // Wakes WaitForPass without counting as progress: a pass over idle
+    // buffers must not keep WaitForPreparedSlots from seeing a stall.
+    void NotePass() {
+        { std::lock_guard lock(m_csProgress); }
         m_cvProgress.notify_all();
     }
     std::atomic<uint64_t> m_nPreparePasses{0};

@@ -144,6 +144,7 @@ void CQMParseIndex::WatchThreadProc() {
             }
         }
         m_nPassHandshake = -1;
+        NotePass();
         m_evPrepare.Set();
         // Poll at 33 ms while buffers hold frames (1 s when none does), and wake
         // at once when the preparation hands a buffer back or a seek ends.
@@ -271,6 +272,7 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
     FinishSeek();
     buffers.unlock();
     m_bSeeking = 0;
+    NotePass();
     m_evPrepare.Set();
     m_evWatch.Set();
     return 1;

@@ -43,7 +43,7 @@ protected:
         return out;
     }
     const ChannelLists& Lists() { return m_dlg->Player().Lists(); }
-    int Mode() { return m_dlg->Player().m_nDisplayMode.load(); }
+    int Mode() { return m_dlg->Player().DisplayMode(); }
 
     ScriptedPrompts m_prompts;
     std::unique_ptr<COrbiscopeDlg> m_dlg;

@@ -50,7 +50,7 @@ protected:
         OpenThroughDialog(TestRecordings().eightCameras);
         ASSERT_TRUE(m_dlg->IsFileOpen());
         // Playing: the clock advances once the first frames are shown.
-        ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().m_nCurTime.load() != 0; }, 10000));
+        ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().CurrentTime() != 0; }, 10000));
     }
 
     ScriptedPrompts m_prompts;
@@ -100,7 +100,7 @@ TEST_F(MainWindow, CommandLineOpenAppliesTheModeAndTheCameraMap) {
     EXPECT_TRUE(m_prompts.notices.isEmpty());
     EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD - [ " + path + " ]");
     EXPECT_EQ(m_dlg->StatusText(), "Play");
-    EXPECT_EQ(m_dlg->Player().m_nDisplayMode.load(), 4);
+    EXPECT_EQ(m_dlg->Player().DisplayMode(), 4);
     const auto& sixteen = m_dlg->Player().Lists().sixteen;
     EXPECT_EQ(sixteen[0], 4);
     EXPECT_EQ(sixteen[1], 5);
@@ -159,26 +159,26 @@ TEST_F(MainWindow, PlayPausesAndResumesAndFastForwardDoublesUpTo64) {
     OpenEight();
     m_dlg->OnPlay();
     EXPECT_EQ(m_dlg->StatusText(), "Pause");
-    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePaused);
+    EXPECT_EQ(m_dlg->Player().PlayStateNow(), kPlayStatePaused);
     EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinPaused);
     EXPECT_EQ(m_dlg->Button(cmd::kFastForward)->toolTip(), "Step Forward");
 
     m_dlg->OnPlay();
     EXPECT_EQ(m_dlg->StatusText(), "Play");
-    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
-    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 0);
+    EXPECT_EQ(m_dlg->Player().PlayStateNow(), kPlayStatePlaying);
+    EXPECT_FALSE(m_dlg->Player().IsReverse());
     EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinPlaying);
     EXPECT_EQ(m_dlg->Button(cmd::kPlay)->toolTip(), "Pause");
 
     for (int speed = 2; speed <= 64; speed *= 2) {
         m_dlg->OnFastForward();
         EXPECT_EQ(m_dlg->StatusText(), QString::asprintf("Fast Forward %dX", speed));
-        EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), speed);
+        EXPECT_EQ(m_dlg->Player().Speed(), speed);
     }
     m_dlg->OnFastForward();
     EXPECT_EQ(m_dlg->StatusText(), "Fast Forward 64X");
-    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 64);
-    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStateFast);
+    EXPECT_EQ(m_dlg->Player().Speed(), 64);
+    EXPECT_EQ(m_dlg->Player().PlayStateNow(), kPlayStateFast);
     EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinFast);
     EXPECT_FALSE(m_dlg->IsBusy());
 }
@@ -188,18 +188,18 @@ TEST_F(MainWindow, FastButtonsStepWhilePausedAndReverseTogglesPause) {
     m_dlg->OnPlay(); // pause
     m_dlg->OnFastForward();
     EXPECT_EQ(m_dlg->StatusText(), "Step Forword");
-    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 1);
+    EXPECT_EQ(m_dlg->Player().Speed(), 1);
     // The player shows one frame and pauses by itself.
     EXPECT_TRUE(
-        PumpUntil([&] { return m_dlg->Player().m_nPlayState.load() == kPlayStatePaused; }, 5000));
+        PumpUntil([&] { return m_dlg->Player().PlayStateNow() == kPlayStatePaused; }, 5000));
 
     m_dlg->OnFastReverse();
     EXPECT_EQ(m_dlg->StatusText(), "Step Reverse");
-    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 1);
+    EXPECT_TRUE(m_dlg->Player().IsReverse());
 
     m_dlg->OnReverse();
     EXPECT_EQ(m_dlg->StatusText(), "Reverse Play");
-    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_EQ(m_dlg->Player().PlayStateNow(), kPlayStatePlaying);
     EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinReversing);
     m_dlg->OnReverse();
     EXPECT_EQ(m_dlg->StatusText(), "Pause");
@@ -214,8 +214,8 @@ TEST_F(MainWindow, FastForwardWhileReversingTurnsForwardAtTwice) {
     EXPECT_EQ(m_dlg->StatusText(), "Fast Reverse 16X");
     m_dlg->OnFastForward();
     EXPECT_EQ(m_dlg->StatusText(), "Fast Forward 2X");
-    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 0);
-    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 2);
+    EXPECT_FALSE(m_dlg->Player().IsReverse());
+    EXPECT_EQ(m_dlg->Player().Speed(), 2);
 }
 
 TEST_F(MainWindow, APressWhileACommandSettlesIsIgnored) {
@@ -230,8 +230,8 @@ TEST_F(MainWindow, APressWhileACommandSettlesIsIgnored) {
     m_dlg->OnReverse();
     EXPECT_TRUE(ran);
     EXPECT_EQ(m_dlg->StatusText(), "Reverse Play");
-    EXPECT_EQ(m_dlg->Player().m_bReverse.load(), 1);
-    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_TRUE(m_dlg->Player().IsReverse());
+    EXPECT_EQ(m_dlg->Player().PlayStateNow(), kPlayStatePlaying);
     EXPECT_FALSE(m_dlg->IsBusy());
 }
 
@@ -337,12 +337,12 @@ TEST_F(MainWindow, TimelineShowsTheRecordingAndAReleaseSeeksAndPlays) {
     ASSERT_EQ(m_dlg->StatusText(), "Pause");
     timeline.OnSliderRelease(m_dlg->StartTime() + 1);
     EXPECT_EQ(m_dlg->StatusText(), "Play");
-    EXPECT_EQ(m_dlg->Player().m_nPlayState.load(), kPlayStatePlaying);
+    EXPECT_EQ(m_dlg->Player().PlayStateNow(), kPlayStatePlaying);
     EXPECT_EQ(m_dlg->SkinStateShown(), COrbiscopeDlg::kSkinPlaying);
     EXPECT_FALSE(m_dlg->IsBusy());
     // The frames after the seek come from the second picked.
-    EXPECT_TRUE(PumpUntil(
-        [&] { return m_dlg->Player().m_nCurTime.load() >= m_dlg->StartTime() + 1; }, 5000));
+    EXPECT_TRUE(
+        PumpUntil([&] { return m_dlg->Player().CurrentTime() >= m_dlg->StartTime() + 1; }, 5000));
 }
 
 // A mixer the test controls.
@@ -411,22 +411,22 @@ TEST_F(MainWindow, LoadMenuListsTheDvrDrivesAndOpensADiskImage) {
     drives.clear();
     EXPECT_EQ(m_dlg->LoadMenu()->actions().size(), 2);
 
-    // Opening an image leaves the status text and the title as they were.
+    // Opening an image leaves the title as it was; the status says it plays.
     m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskImage);
     m_dlg->OnCommand(cmd::kOpenDiskImage);
     ASSERT_TRUE(m_dlg->IsHddOpen()) << m_prompts.notices.join("|").toStdString();
     EXPECT_FALSE(m_dlg->IsFileOpen());
-    EXPECT_EQ(m_dlg->StatusText(), "Stop");
+    EXPECT_EQ(m_dlg->StatusText(), "Play");
     EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
     for (int camera = 1; camera <= 8; ++camera)
         EXPECT_EQ(m_dlg->CameraButton(camera)->isEnabled(), camera <= 4) << camera;
-    ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().m_nCurTime.load() != 0; }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().CurrentTime() != 0; }, 10000));
     // A disk plays at most four times faster.
     m_dlg->OnFastForward();
     m_dlg->OnFastForward();
     m_dlg->OnFastForward();
     EXPECT_EQ(m_dlg->StatusText(), "Fast Forward 4X");
-    EXPECT_EQ(m_dlg->Player().m_nSpeed.load(), 4);
+    EXPECT_EQ(m_dlg->Player().Speed(), 4);
 
     // Something that is no disk.
     m_prompts.openAnswer = QString::fromStdString(TestRecordings().noMagic);

@@ -57,10 +57,11 @@ public:
     uint32_t RecordingStart() const override { return static_cast<uint32_t>(kSomeTime); }
     uint32_t RecordingEnd() const override { return static_cast<uint32_t>(kSomeTime + 7200); }
     int64_t TimeOffset() const override { return 3600; }
-    void Pause() override {}
-    void SeekTo(uint32_t time) override { seeks.push_back(time); }
-    void Play() override { ++plays; }
-    void SettleAfterSeek() override {}
+    void HoldForSeek() override {}
+    void SeekAndPlay(uint32_t time) override {
+        seeks.push_back(time);
+        ++plays;
+    }
 
     bool busy = false;
     std::vector<uint32_t> seeks;

@@ -27,10 +27,8 @@ public:
     uint32_t RecordingStart() const override { return start; }
     uint32_t RecordingEnd() const override { return end; }
     int64_t TimeOffset() const override { return offset; }
-    void Pause() override { calls.push_back("pause"); }
-    void SeekTo(uint32_t time) override { calls.push_back("seek " + std::to_string(time)); }
-    void Play() override { calls.push_back("play"); }
-    void SettleAfterSeek() override { calls.push_back("settle"); }
+    void HoldForSeek() override { calls.push_back("hold"); }
+    void SeekAndPlay(uint32_t time) override { calls.push_back("seek " + std::to_string(time)); }
 
     bool open = true;
     bool busy = false;
@@ -209,13 +207,13 @@ TEST_F(Timeline, FollowingInReverseMovesTheWindowBack) {
     ExpectWindow(S, S + 3600);
 }
 
-TEST_F(Timeline, HoldingTheThumbPausesAndReleasingSeeksAndPlays) {
+TEST_F(Timeline, HoldingTheThumbHoldsAndReleasingSeeksAndPlays) {
     Open(7200);
     m_player.now = static_cast<uint32_t>(S + 100);
     m_timeline.OnTimelineTick();
 
     m_timeline.OnSliderPress(S + 100);
-    EXPECT_EQ(m_player.calls, (std::vector<std::string>{"pause"}));
+    EXPECT_EQ(m_player.calls, (std::vector<std::string>{"hold"}));
     EXPECT_EQ(m_timeline.SkipTicks(), -1);
     // While held, the playing time does not move the thumb.
     m_player.now = static_cast<uint32_t>(S + 3000);
@@ -226,8 +224,8 @@ TEST_F(Timeline, HoldingTheThumbPausesAndReleasingSeeksAndPlays) {
 
     m_player.calls.clear();
     m_timeline.OnSliderRelease(S + 700);
-    EXPECT_EQ(m_player.calls, (std::vector<std::string>{"busy", "seek " + std::to_string(S + 700),
-                                                        "play", "settle", "idle"}));
+    EXPECT_EQ(m_player.calls,
+              (std::vector<std::string>{"busy", "seek " + std::to_string(S + 700), "idle"}));
     EXPECT_FALSE(m_player.busy);
     // Two refreshes are skipped, then the thumb follows again.
     m_timeline.OnTimelineTick();
@@ -261,20 +259,19 @@ TEST_F(Timeline, DraggingTheSliderTenMinutesOnSeeksThere) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_slider));
 
     QTest::mousePress(&m_slider, Qt::LeftButton, {}, QPoint(10, 10));
-    EXPECT_EQ(m_player.calls, (std::vector<std::string>{"pause"}));
+    EXPECT_EQ(m_player.calls, (std::vector<std::string>{"hold"}));
     QTest::mouseMove(&m_slider, QPoint(10 + 300, 10));
     QTest::mouseRelease(&m_slider, Qt::LeftButton, {}, QPoint(10 + 600, 10));
-    EXPECT_EQ(m_player.calls,
-              (std::vector<std::string>{"pause", "busy", "seek " + std::to_string(S + 600), "play",
-                                        "settle", "idle"}));
+    EXPECT_EQ(m_player.calls, (std::vector<std::string>{
+                                  "hold", "busy", "seek " + std::to_string(S + 600), "idle"}));
 }
 
 TEST_F(Timeline, TimeSearchSeeksToTheTypedTimeWithoutTheOffset) {
     Open(7200, 1800);
     // The picked time includes the offset; the reader's times do not.
     EXPECT_TRUE(m_timeline.SearchTo(S + 1800 + 1000));
-    EXPECT_EQ(m_player.calls, (std::vector<std::string>{"busy", "seek " + std::to_string(S + 1000),
-                                                        "play", "idle"}));
+    EXPECT_EQ(m_player.calls,
+              (std::vector<std::string>{"busy", "seek " + std::to_string(S + 1000), "idle"}));
     ExpectWindow(S, S + 3600);
     EXPECT_EQ(m_slider.GetPos(), S + 1000);
 

@@ -37,16 +37,14 @@ protected:
                 CQMPlayerEx player;
                 player.resize(256, 192);
                 player.SetChannelMask(0x00010003);
-                player.m_nDisplayMode = 2;
                 player.UpdateLayout();
-                const int opened = disk ? player.LoadDiskPath(path) : player.LoadArchive(path);
-                EXPECT_TRUE(opened == 0 || opened == 1);
-                if (opened == 1) {
-                    player.Play();
+                const bool opened = disk ? player.OpenDiskPath(path) : player.OpenArchive(path);
+                if (opened) {
+                    player.PlayOrPause();
                     Pump(300);
-                    player.FastForward();
+                    player.Faster();
                     Pump(150);
-                    player.ReversePlay();
+                    player.ReverseOrPause();
                     Pump(150);
                     player.StepForward();
                     player.StepReverse();

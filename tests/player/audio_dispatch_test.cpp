@@ -101,14 +101,13 @@ TEST_P(AudioDispatch, SelectedCameraPlaysItsToneAtNormalSpeedOnly) {
         CQMPlayerEx player;
         player.resize(192, 64);
         player.SetChannelMask(0x3);
-        player.m_nDisplayMode = 2;
         player.UpdateLayout();
         player.SetSoundDeviceFactory([sound] { return std::make_unique<CapturingDevice>(sound); });
-        ASSERT_EQ(player.LoadArchive(path.string()), 1);
-        ASSERT_EQ(player.m_nSelCh.load(), 0);
+        ASSERT_TRUE(player.OpenArchive(path.string()));
+        ASSERT_EQ(player.SelectedChannel(), 0);
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < end &&
-               player.m_nCurTime.load() < player.Reader().m_nEndTime) {
+               player.CurrentTime() < player.Recording().end) {
             QCoreApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -126,15 +125,18 @@ INSTANTIATE_TEST_SUITE_P(BothSoundTypes, AudioDispatch, testing::Values(2, 5));
 
 TEST(AudioDispatchRules, NothingIsDueForAnotherChannelOrInReverseOrAtSpeed) {
     CQMPlayerEx player;
-    player.m_nSelCh = 1;
+    player.SetSettleLimitMs(10); // nothing is open: a re-seek waits for nothing
+    player.SelectChannel(1);
     EXPECT_EQ(player.PlayChannelAudio(0), 0);
-    player.m_nSelCh = 0;
-    player.m_bReverse = 1;
+    player.SelectChannel(0);
+    player.ReverseOrPause();
     EXPECT_EQ(player.PlayChannelAudio(0), 0);
-    player.m_bReverse = 0;
-    player.m_nSpeed = 2;
+    player.Faster(); // forward again at twice the speed
+    ASSERT_EQ(player.Speed(), 2);
     EXPECT_EQ(player.PlayChannelAudio(0), 0);
-    player.m_nSpeed = 1;
+    player.PlayOrPause(); // pause
+    player.PlayOrPause(); // play at 1x
+    ASSERT_EQ(player.Speed(), 1);
     EXPECT_EQ(player.PlayChannelAudio(0), 1); // due, though nothing is open to play
     EXPECT_EQ(player.SoundBytesWritten(), 0u);
 }

@@ -164,14 +164,17 @@ protected:
         std::filesystem::remove(s_path + ".png");
     }
 
-    // Opens the archive in the 2 x 2 split, each cell twice the picture size.
+    // Opens the archive in the 2 x 2 split, each cell twice the picture size,
+    // at `speed` (fast forward pressed before the open, so that the first
+    // frames come at that speed already).
     void Open(CQMPlayerEx& player, int speed = 1, const std::string& path = s_path) {
         player.resize(2 * 2 * kWidth, 2 * 2 * kHeight);
         player.SetChannelMask(0xF);
-        player.m_nDisplayMode = 2;
         player.UpdateLayout();
-        player.m_nSpeed = speed;
-        ASSERT_EQ(player.LoadArchive(path), 1);
+        while (player.Speed() < speed)
+            player.Faster();
+        ASSERT_TRUE(player.OpenArchive(path));
+        ASSERT_EQ(player.Speed(), speed);
         EXPECT_TRUE(player.TimersRunning());
     }
 
@@ -209,7 +212,7 @@ TEST_F(Playback, NormalAndDoubleSpeedShowFramesInOrderAtTheRecordedPace) {
             EXPECT_GT(wall, media * 0.6);
             EXPECT_LT(wall, media * 3); // loose: sanitizer builds on a loaded machine are slow
         }
-        EXPECT_EQ(player.m_nCurTime.load() - player.Reader().m_nStartTime, uint32_t(kSeconds - 1));
+        EXPECT_EQ(player.CurrentTime() - player.Recording().start, uint32_t(kSeconds - 1));
         EXPECT_EQ(player.WrongChannel(), 0);
     }
 }
@@ -239,10 +242,9 @@ TEST_F(Playback, AHiddenChannelIsStoredButNotDecoded) {
     WatchedPlayer player;
     player.resize(2 * 2 * kWidth, 2 * 2 * kHeight);
     player.SetChannelMask(0xF);
-    player.m_nDisplayMode = 1; // channel 0 alone
-    player.UpdateLayout();
+    player.ToggleSingleView(0); // channel 0 alone
     ASSERT_EQ(player.DisplayedMask(), 1u);
-    ASSERT_EQ(player.LoadArchive(s_path), 1);
+    ASSERT_TRUE(player.OpenArchive(s_path));
     WatchedPlayer& watcher = player;
     EXPECT_TRUE(watcher.RunUntil(
         [&] {
@@ -275,15 +277,10 @@ TEST_F(Playback, FastForwardShowsKeyFramesWithTheSkipLevels) {
         WatchedPlayer player;
         Open(player, speed);
         WatchedPlayer& watcher = player;
-        ASSERT_EQ(player.Reader().m_nEndTime - player.Reader().m_nStartTime,
-                  uint32_t(kSeconds - 1));
+        ASSERT_EQ(player.Recording().end - player.Recording().start, uint32_t(kSeconds - 1));
         const uint32_t last = *expected.rbegin();
         EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(last); }, 5000));
         watcher.RunFor(300); // nothing after the last expected frame
-        EXPECT_EQ(player.m_nSkipLevel.load(), speed >= 64   ? 3
-                                              : speed >= 16 ? 2
-                                              : speed >= 8  ? 1
-                                                            : 0);
         for (int ch = 0; ch < kChannels; ++ch) {
             const auto frames = watcher.Frames(ch);
             EXPECT_TRUE(StrictlyIncreasing(frames)) << "channel " << ch;
@@ -312,9 +309,9 @@ TEST_F(Playback, ReverseShowsEarlierKeyFramesOnly) {
         reached[ch] = *watcher.Current(ch);
         from[ch] = watcher.Log(ch).size();
     }
-    player.ReversePlay();
-    EXPECT_EQ(player.m_bReverse.load(), 1);
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePlaying);
+    player.ReverseOrPause();
+    EXPECT_TRUE(player.IsReverse());
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePlaying);
     EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(0); }, 10000));
     for (int ch = 0; ch < kChannels; ++ch) {
         SCOPED_TRACE(ch);
@@ -335,8 +332,7 @@ TEST_F(Playback, EachStepShowsOneFrameAndPauses) {
     WatchedPlayer& watcher = player;
     ASSERT_TRUE(watcher.RunUntil([&] { return watcher.AllAtLeast(4); }, 4000));
     player.Pause();
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
-    EXPECT_EQ(player.m_bPauseAck.load(), 1);
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
     watcher.RunFor(200);
 
     auto settleAfter = [&](uint64_t draws) {
@@ -352,7 +348,7 @@ TEST_F(Playback, EachStepShowsOneFrameAndPauses) {
         player.StepForward();
         settleAfter(draws);
         EXPECT_EQ(player.DrawCount(), draws + 1);
-        EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+        EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
         int changed = 0;
         for (int ch = 0; ch < kChannels; ++ch) {
             if (watcher.Current(ch) == before[ch]) continue;
@@ -365,15 +361,15 @@ TEST_F(Playback, EachStepShowsOneFrameAndPauses) {
 
     // Fast forward while paused is a step too; a reverse step shows one key frame.
     uint64_t draws = player.DrawCount();
-    player.FastForward();
+    player.Faster();
     settleAfter(draws);
     EXPECT_EQ(player.DrawCount(), draws + 1);
-    EXPECT_EQ(player.m_nSpeed.load(), 1);
+    EXPECT_EQ(player.Speed(), 1);
 
     // From the single view of channel 0 to the quad: channels 1 to 3 wait for a key frame.
-    player.m_nDisplayMode = 1;
-    player.ResetChannelsForMode(2);
-    player.m_nDisplayMode = 2;
+    player.ToggleSingleView(0);
+    player.ToggleSingleView(0);
+    EXPECT_EQ(player.DisplayMode(), 2);
     EXPECT_TRUE(player.IsStarted(0));
     EXPECT_FALSE(player.IsStarted(1) || player.IsStarted(2) || player.IsStarted(3));
 
@@ -391,8 +387,8 @@ TEST_F(Playback, EachStepShowsOneFrameAndPauses) {
     player.StepReverse();
     settleAfter(draws);
     EXPECT_EQ(player.DrawCount(), draws + 1);
-    EXPECT_EQ(player.m_bReverse.load(), 1);
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
+    EXPECT_TRUE(player.IsReverse());
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
     int changed = 0;
     for (int ch = 0; ch < kChannels; ++ch) {
         if (watcher.Log(ch).size() == sizes[ch]) continue;

@@ -25,110 +25,108 @@ TEST(PlayerWindow, QuadWithThreeChannelsAndClicks) {
     CQMPlayerEx player;
     player.resize(640, 480);
     player.SetChannelMask((1u << 2) | (1u << 5) | (1u << 9));
-    player.m_nDisplayMode = 2;
-    player.UpdateLayout();
+    player.QuadSplit();
     EXPECT_EQ(player.DisplayedMask(), (1u << 2) | (1u << 5) | (1u << 9));
     const CellRect hidden = player.CellOf(0);
     EXPECT_EQ(hidden.left, 320);
     EXPECT_EQ(hidden.top, 240);
     EXPECT_FALSE(player.IsDisplayed(0));
-
-    player.EnsureSelection(); // channel 0 is not displayed: the lowest displayed one
-    EXPECT_EQ(player.m_nSelCh.load(), 2);
+    // Channel 0 is not displayed: the lowest displayed one is selected.
+    EXPECT_EQ(player.SelectedChannel(), 2);
 
     QSignalSpy doubleClicks(&player, &CQMPlayerEx::channelDoubleClicked);
     QTest::mouseDClick(&player, Qt::LeftButton, {}, Centre(hidden));
-    EXPECT_EQ(player.m_nSelCh.load(), 0);
+    EXPECT_EQ(player.SelectedChannel(), 0);
     EXPECT_EQ(doubleClicks.count(), 0);
 
     QTest::mouseDClick(&player, Qt::LeftButton, {}, Centre(player.CellOf(9)));
-    EXPECT_EQ(player.m_nSelCh.load(), 9);
+    EXPECT_EQ(player.SelectedChannel(), 9);
     ASSERT_EQ(doubleClicks.count(), 1);
     EXPECT_EQ(doubleClicks.at(0).at(0).toInt(), 9);
 
     QTest::mouseClick(&player, Qt::LeftButton, {}, QPoint(319, 10));
-    EXPECT_EQ(player.m_nSelCh.load(), 2);
+    EXPECT_EQ(player.SelectedChannel(), 2);
     QTest::mouseClick(&player, Qt::LeftButton, {}, QPoint(320, 10));
-    EXPECT_EQ(player.m_nSelCh.load(), 5);
+    EXPECT_EQ(player.SelectedChannel(), 5);
 
     // Nothing displayed: no selection.
     player.SetChannelMask(0);
-    player.m_nDisplayMode = 5;
-    player.UpdateLayout();
-    player.m_nSelCh = -1;
-    player.EnsureSelection();
-    EXPECT_EQ(player.m_nSelCh.load(), -1);
+    player.SetSplit(5);
+    EXPECT_EQ(player.SelectedChannel(), -1);
+    EXPECT_EQ(player.State().split, 5);
+    EXPECT_EQ(player.State().shownMask, 0u);
 }
 
-TEST(PlayerWindow, FastForwardDoublesUpToTheSourceLimit) {
-    for (int kind : {kSourceDisk, kSourceArchive}) {
-        CQMPlayerEx player;
-        player.m_nSourceKind = kind;
-        std::vector<int> speeds;
-        for (int press = 0; press < 7; ++press) {
-            player.FastForward();
-            speeds.push_back(player.m_nSpeed);
-        }
-        if (kind == kSourceDisk)
-            EXPECT_EQ(speeds, (std::vector<int>{2, 4, 4, 4, 4, 4, 4}));
-        else
-            EXPECT_EQ(speeds, (std::vector<int>{2, 4, 8, 16, 32, 64, 64}));
-        EXPECT_EQ(player.m_nPlayState.load(), kPlayStateFast);
-        EXPECT_EQ(player.m_bReverse.load(), 0);
-    }
-}
-
-TEST(PlayerWindow, TransportCommandsChangeTheState) {
+// The verbs on a player with nothing open: the rules alone (a re-seek then
+// waits for nothing longer than the short settle limit).
+TEST(PlayerWindow, TransportVerbsFollowTheRulesAndAnnounceTheState) {
     CQMPlayerEx player;
-    player.m_llClockBase = 1234;
-    // Fast forward while paused steps.
+    player.SetSettleLimitMs(20);
+    std::vector<std::string> announced;
+    QObject::connect(&player, &CQMPlayerEx::stateChanged,
+                     [&](const PlaybackState& state) { announced.push_back(StatusTextOf(state)); });
+
+    std::vector<int> speeds;
+    for (int press = 0; press < 7; ++press) {
+        player.Faster();
+        speeds.push_back(player.Speed());
+    }
+    EXPECT_EQ(speeds, (std::vector<int>{2, 4, 8, 16, 32, 64, 64}));
+    EXPECT_EQ(player.PlayStateNow(), kPlayStateFast);
+    EXPECT_FALSE(player.IsReverse());
+    EXPECT_EQ(announced.back(), "Fast Forward 64X");
+
+    // Fast forward while paused steps, at normal speed.
     player.Pause();
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
-    player.FastForward();
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateStepping);
-    EXPECT_EQ(player.m_nSpeed.load(), 1);
-    EXPECT_EQ(player.m_llClockBase.load(), 0);
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
+    EXPECT_EQ(player.Speed(), 1);
+    player.Faster();
+    EXPECT_EQ(player.PlayStateNow(), kPlayStateStepping);
+    EXPECT_EQ(player.State().activity, Activity::kStepForward);
+    EXPECT_EQ(announced.back(), "Step Forword");
 
     // Play while stepping forward pauses; Play again plays.
-    player.Play();
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
-    player.Play();
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePlaying);
+    player.PlayOrPause();
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
+    player.PlayOrPause();
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePlaying);
+    EXPECT_EQ(announced.back(), "Play");
 
-    // Fast reverse from forward play: reverse at 2x.
-    player.FastReverse();
-    EXPECT_EQ(player.m_bReverse.load(), 1);
-    EXPECT_EQ(player.m_nSpeed.load(), 2);
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateFast);
-    player.FastReverse();
-    EXPECT_EQ(player.m_nSpeed.load(), 4);
+    // Fast reverse from forward play: reverse at 2x, then 4x.
+    player.Slower();
+    EXPECT_TRUE(player.IsReverse());
+    EXPECT_EQ(player.Speed(), 2);
+    EXPECT_EQ(player.PlayStateNow(), kPlayStateFast);
+    player.Slower();
+    EXPECT_EQ(player.Speed(), 4);
+    EXPECT_EQ(announced.back(), "Fast Reverse 4X");
     // Fast forward out of reverse starts again at 2x.
-    player.FastForward();
-    EXPECT_EQ(player.m_bReverse.load(), 0);
-    EXPECT_EQ(player.m_nSpeed.load(), 2);
-
-    // A disk reverses at most at 4x.
-    player.m_nSourceKind = kSourceDisk;
-    player.FastReverse();
-    player.FastReverse();
-    player.FastReverse();
-    EXPECT_EQ(player.m_nSpeed.load(), 4);
+    player.Faster();
+    EXPECT_FALSE(player.IsReverse());
+    EXPECT_EQ(player.Speed(), 2);
 
     // Reverse play while reversing pauses; step forward leaves reverse.
-    player.ReversePlay();
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePlaying);
-    player.ReversePlay();
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStatePaused);
-    player.FastReverse(); // paused: a reverse step
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateStepping);
-    EXPECT_EQ(player.m_bReverse.load(), 1);
+    player.ReverseOrPause();
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePlaying);
+    EXPECT_EQ(announced.back(), "Reverse Play");
+    player.ReverseOrPause();
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
+    player.Slower(); // paused: a reverse step
+    EXPECT_EQ(player.PlayStateNow(), kPlayStateStepping);
+    EXPECT_TRUE(player.IsReverse());
+    EXPECT_EQ(announced.back(), "Step Reverse");
     player.StepForward();
-    EXPECT_EQ(player.m_bReverse.load(), 0);
-    EXPECT_EQ(player.m_nPlayState.load(), kPlayStateStepping);
+    EXPECT_FALSE(player.IsReverse());
+    EXPECT_EQ(player.PlayStateNow(), kPlayStateStepping);
 
-    player.m_nSpeed = 8;
+    player.PlayOrPause();
+    player.PlayOrPause();
+    player.Faster();
+    player.Faster();
+    EXPECT_EQ(player.Speed(), 4);
     player.Close();
-    EXPECT_EQ(player.m_nSpeed.load(), 1);
+    EXPECT_EQ(player.Speed(), 1);
+    EXPECT_EQ(announced.back(), "Stop");
 }
 
 TEST(PlayerWindow, ResetRequestIsHandledOnTheWindowThread) {
@@ -142,12 +140,12 @@ TEST(PlayerWindow, ResetRequestIsHandledOnTheWindowThread) {
 
 TEST(PlayerWindow, OpeningFailsForMissingOrEmptyFiles) {
     CQMPlayerEx player;
-    EXPECT_EQ(player.LoadArchive("/nonexistent/rec.avr"), 0);
+    EXPECT_FALSE(player.OpenArchive("/nonexistent/rec.avr"));
     const std::string empty = testing::TempDir() + "/player_empty.avr";
     FILE* f = std::fopen(empty.c_str(), "wb");
     ASSERT_TRUE(f);
     std::fclose(f);
-    EXPECT_EQ(player.LoadArchive(empty), 0);
+    EXPECT_FALSE(player.OpenArchive(empty));
     EXPECT_FALSE(player.TimersRunning());
 }
 

@@ -1,0 +1,275 @@
+// The transport verbs: the one place where play, pause, direction, speed and
+// steps change. The main window calls them and renders the state they
+// announce; the play thread reads the words they set.
+
+#include "player/play_thread.h"
+#include "player/player_ex.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+
+namespace qm {
+
+namespace {
+
+// Within this many bytes of the end, reverse play has not really begun.
+constexpr uint64_t kNearEndBytes = 102400;
+constexpr int kTopSpeed = 64;
+// A disk is read too slowly for more than this.
+constexpr int kTopDiskSpeed = 4;
+// A pass is awaited in slices, so that events can be pumped between them.
+constexpr int64_t kPassSliceMs = 20;
+// The play thread acknowledges a pause within one of its idle loops.
+constexpr auto kPauseAckLimit = std::chrono::milliseconds(2010);
+
+} // namespace
+
+std::string StatusTextOf(const PlaybackState& state) {
+    switch (state.activity) {
+    case Activity::kStopped:
+        return "Stop";
+    case Activity::kPlaying:
+        return "Play";
+    case Activity::kPaused:
+        return "Pause";
+    case Activity::kReversing:
+        return "Reverse Play";
+    case Activity::kFastForward:
+        return "Fast Forward " + std::to_string(state.speed) + "X";
+    case Activity::kFastReverse:
+        return "Fast Reverse " + std::to_string(state.speed) + "X";
+    case Activity::kStepForward:
+        return "Step Forword";
+    case Activity::kStepReverse:
+        return "Step Reverse";
+    }
+    return {};
+}
+
+void CQMPlayerEx::Publish(Activity activity) {
+    m_state.activity = activity;
+    m_state.reverse = m_bReverse != 0;
+    m_state.speed = m_nSpeed;
+    m_state.currentTime = m_nCurTime;
+    m_state.split = m_nDisplayMode;
+    m_state.shownMask = m_lists.ModeSet(m_nDisplayMode);
+    m_state.selected = m_nSelCh;
+    emit stateChanged(m_state);
+}
+
+void CQMPlayerEx::PublishLayout() {
+    Publish(m_state.activity);
+}
+
+template <typename Change> void CQMPlayerEx::WithPlayThreadPaused(Change change) {
+    const int saved = m_nPlayState.exchange(kPlayStatePaused);
+    // Without a running play thread nobody would acknowledge.
+    TPlayThread* play = m_pPlayThread.load();
+    if (play && play->HasThread()) {
+        std::unique_lock lock(m_csPauseAck);
+        m_cvPauseAck.wait_for(lock, kPauseAckLimit, [&] { return m_bPauseAck; });
+    }
+    change();
+    m_nPlayState = saved;
+}
+
+void CQMPlayerEx::SetSpeed(int speed) {
+    WithPlayThreadPaused([&] { m_nSpeed = speed; });
+}
+
+void CQMPlayerEx::ResetClock() {
+    WithPlayThreadPaused([&] { m_llClockBase = 0; });
+}
+
+void CQMPlayerEx::Reseek(bool reverse) {
+    if (m_reader.IsOpen()) m_reader.SeekByTime(m_nCurTime, reverse ? 1 : 0);
+}
+
+bool CQMPlayerEx::AwaitPass(bool pump, const std::function<bool()>& stop) {
+    m_reader.BeginPassWait();
+    // Bounded: a reader that never completes a pass must not hold the window.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        // The window stays responsive meanwhile (its commands are refused
+        // while this one runs).
+        if (pump) QCoreApplication::processEvents();
+        if (stop && stop()) return false;
+        if (m_reader.WaitForPass(kPassSliceMs)) return true;
+        if (waited.elapsed() >= m_nSettleLimitMs) return true;
+    }
+}
+
+void CQMPlayerEx::Close() {
+    m_bActive = false;
+    StopThreads();
+    m_nSpeed = 1;
+    m_reader.CloseFile();
+    m_state.open = false;
+    Publish(Activity::kStopped);
+}
+
+void CQMPlayerEx::Pause() {
+    m_nPlayState = kPlayStatePaused;
+    SetSpeed(1);
+    Publish(Activity::kPaused);
+}
+
+CQMPlayerEx::Outcome CQMPlayerEx::PlayOrPause() {
+    const int state = m_nPlayState;
+    if (state != kPlayStateFast && state != kPlayStatePaused && !m_bReverse) {
+        Pause();
+        return Outcome::kDone;
+    }
+    if (state == kPlayStatePlaying && m_reader.IsOpen()) {
+        // Playing in reverse.
+        const uint64_t total = m_reader.m_llTotalSize;
+        if (total == 0) return Outcome::kDone;
+        if (m_reader.m_llReadPosition + kNearEndBytes >= total) {
+            ClearStarted();
+            ResetChannelRecords();
+            RepaintChannel(-1);
+            ResetClock();
+            return Outcome::kDone;
+        }
+    }
+
+    const bool wasReverse = m_bReverse != 0;
+    m_llClockBase = 0;
+    m_nPlayState = kPlayStatePlaying;
+    SetSpeed(1);
+    m_bReverse = 0;
+    if (wasReverse) Reseek(false);
+    Publish(Activity::kPlaying);
+
+    const uint64_t total = m_reader.m_llTotalSize;
+    if (total == 0) return Outcome::kDone;
+    const RecordingFacts facts = Recording();
+    if (m_reader.m_llReadPosition == total) {
+        // Read to its end: start again from the beginning.
+        m_nPlayState = kPlayStatePaused;
+        m_reader.SeekByTime(0, 0);
+        ClearStarted();
+        m_nCurTime = facts.rangeStart;
+        m_llClockBase = 0;
+        m_nPlayState = kPlayStatePlaying;
+    }
+    const bool settled = AwaitPass(false, [&] { return m_nCurTime == facts.rangeEnd; });
+    return settled ? Outcome::kDone : Outcome::kFileEnd;
+}
+
+CQMPlayerEx::Outcome CQMPlayerEx::ReverseOrPause() {
+    const int state = m_nPlayState;
+    if (state != kPlayStateFast && state != kPlayStatePaused && m_bReverse) {
+        Pause();
+        return Outcome::kDone;
+    }
+    const bool wasReverse = m_bReverse != 0;
+    m_bReverse = 1;
+    m_nPlayState = kPlayStatePlaying;
+    SetSpeed(1);
+    m_llRefNow = 0;
+    ResetClock();
+    if (!wasReverse) Reseek(true);
+    Publish(Activity::kReversing);
+    if (!wasReverse) AwaitPass(true);
+    return Outcome::kDone;
+}
+
+CQMPlayerEx::Outcome CQMPlayerEx::Faster() {
+    const int state = m_nPlayState;
+    if (state == kPlayStateStepping || state == kPlayStatePaused) {
+        StepForward();
+        return Outcome::kDone;
+    }
+    const bool leftReverse = m_bReverse != 0;
+    m_bReverse = 0;
+    if (m_nSourceKind == kSourceDisk && !leftReverse && m_nSpeed * 2 > kTopDiskSpeed)
+        return Outcome::kIgnored;
+    if (m_nSpeed != kTopSpeed || leftReverse) {
+        SetSpeed(leftReverse ? 2 : m_nSpeed * 2);
+        m_llRefNow = 0;
+        ResetClock();
+    }
+    m_nPlayState = kPlayStateFast;
+    if (leftReverse) Reseek(false);
+    Publish(Activity::kFastForward);
+    if (leftReverse) AwaitPass(true);
+    return Outcome::kDone;
+}
+
+CQMPlayerEx::Outcome CQMPlayerEx::Slower() {
+    const int state = m_nPlayState;
+    if (state == kPlayStateStepping || state == kPlayStatePaused) {
+        StepReverse();
+        return Outcome::kDone;
+    }
+    const bool wasReverse = m_bReverse != 0;
+    m_bReverse = 1;
+    if (m_nSourceKind == kSourceDisk && wasReverse && m_nSpeed * 2 > kTopDiskSpeed)
+        return Outcome::kIgnored;
+    if (m_nSpeed != kTopSpeed) {
+        SetSpeed(m_nSpeed * 2);
+        m_llRefNow = 0;
+        ResetClock();
+    }
+    m_nPlayState = kPlayStateFast;
+    if (!wasReverse) {
+        SetSpeed(2);
+        Reseek(true);
+    }
+    Publish(Activity::kFastReverse);
+    if (!wasReverse) AwaitPass(true);
+    return Outcome::kDone;
+}
+
+void CQMPlayerEx::StartStep(Activity activity) {
+    SetSpeed(1);
+    m_llRefNow = 0;
+    ResetClock();
+    m_nPlayState = kPlayStateStepping;
+    Publish(activity);
+}
+
+void CQMPlayerEx::StepForward() {
+    const bool turn = m_bReverse != 0;
+    if (turn) {
+        m_bReverse = 0;
+        Reseek(false);
+    }
+    StartStep(Activity::kStepForward);
+    if (turn) AwaitPass(false);
+}
+
+void CQMPlayerEx::StepReverse() {
+    const bool turn = m_bReverse == 0;
+    if (turn) {
+        m_bReverse = 1;
+        Reseek(true);
+    }
+    StartStep(Activity::kStepReverse);
+    if (turn) AwaitPass(false);
+}
+
+void CQMPlayerEx::HoldForSeek() {
+    m_nPlayState = kPlayStatePaused;
+}
+
+void CQMPlayerEx::SeekTo(uint32_t time) {
+    m_bReverse = 0;
+    m_nPlayState = kPlayStatePaused;
+    SetSpeed(1);
+    if (m_reader.IsOpen()) m_reader.SeekByTime(time, 0);
+    ClearStarted();
+    // The new place's blocks are in before the clock starts again.
+    AwaitPass(false);
+    m_llClockBase = 0;
+    m_nPlayState = kPlayStatePlaying;
+    Publish(Activity::kPlaying);
+    RepaintChannel(-1);
+}
+
+} // namespace qm
