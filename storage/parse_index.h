@@ -33,9 +33,6 @@ constexpr uint32_t kVideoPayloadCapacity = 1048576;
 constexpr uint32_t kAudioPayloadCapacity = 131072;
 constexpr uint32_t kExtraPayloadCapacity = 1024;
 
-constexpr int kMaxChannels = 32;
-constexpr int kChannelsPerGroup = 16;
-constexpr int kMaxGroups = 2;
 constexpr int kBlockBuffers = kMaxGroups * 2;
 
 // Frame slot states.
