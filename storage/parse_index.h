@@ -246,6 +246,24 @@ private:
     void PlaceChannels(int group, uint32_t time, bool disk);
     void FinishSeek();
 
+    // Where the prefetch thread takes its blocks from: the archive file or the
+    // disk. Both walk the same lists with the same pass loop.
+    class BlockSource {
+    public:
+        virtual ~BlockSource() = default;
+        // Loads list element v of group g into the empty buffer b, in the play
+        // direction; called under the load lock. Takes the buffer lock itself,
+        // for as short a time as its medium allows.
+        virtual void Load(int g, int b, int v, bool forward) = 0;
+    };
+    class ArchiveBlockSource;
+    class DiskBlockSource;
+    void PrefetchLoop(BlockSource& source);
+    // Sleeps until the running seek has ended (or the thread is asked to stop).
+    void WaitWhileSeeking();
+    // Clears the seek flag and wakes the threads and whoever waits for a pass.
+    void EndSeek();
+
     void WatchThreadProc();
 
     int OpenDiskInternal();
