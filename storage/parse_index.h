@@ -152,6 +152,13 @@ public:
     // `stallMs` while some channel was still waiting. For deterministic listings.
     bool WaitForPreparedSlots(int64_t stallMs = 5000);
 
+    // The pass handshake: after a seek, BeginPassWait asks the prefetch thread
+    // for a pass begun from here on, and WaitForPass blocks until no seek runs
+    // and such a pass has ended, so that every group's buffers are being
+    // filled from the new position. False when `timeoutMs` passed first.
+    void BeginPassWait() { m_nPassHandshake = 0; }
+    bool WaitForPass(int64_t timeoutMs);
+
     bool IsOpen() const { return m_bOpen.load(); }
     bool IsDisk() const { return m_pDisk != nullptr; }
     // Why the last open failed, in a few words for a message; empty after success.
@@ -205,6 +212,7 @@ public:
     std::atomic<uint64_t> m_llTotalSize{0};
     std::atomic<uint64_t> m_llReadPosition{0};
     std::atomic<int> m_bSeeking{0};
+    // 0: a pass is asked for; 1: the pass asked for is under way; -1: done.
     std::atomic<int> m_nPassHandshake{0};
     std::atomic<int> m_nDirection{0}; // 0 forward, 1 reverse
     std::atomic<int> m_nLoadMode{0};  // 0 all frames, otherwise key frames only

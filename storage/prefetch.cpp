@@ -5,6 +5,7 @@
 #include "storage/file_reader.h"
 #include "storage/parse_index.h"
 
+#include <algorithm>
 #include <chrono>
 #include <unistd.h>
 
@@ -143,6 +144,10 @@ void CQMParseIndex::EndSeek() {
 void CQMParseIndex::PrefetchLoop(BlockSource& source) {
     m_nPassHandshake = 0;
     while (m_bWatchRunning) {
+        // Only a pass begun after the handshake was asked for answers it: one
+        // under way then may have filled some buffers before a seek.
+        int asked = 0;
+        m_nPassHandshake.compare_exchange_strong(asked, 1);
         bool idleOnly = true; // every buffer finished or without channels
         for (int g = 0; g < m_nGroups && m_bWatchRunning; ++g) {
             for (int k = 0; k < 2 && m_bWatchRunning; ++k) {
@@ -166,12 +171,19 @@ void CQMParseIndex::PrefetchLoop(BlockSource& source) {
                 source.Load(g, b, v, forward);
             }
         }
-        m_nPassHandshake = -1;
+        int underWay = 1;
+        if (m_nPassHandshake.compare_exchange_strong(underWay, -1)) NoteProgress();
         m_evPrepare.Set();
         // Poll at 33 ms while buffers hold frames (1 s when none does), and wake
         // at once when the preparation hands a buffer back or a seek ends.
         m_evWatch.Wait(idleOnly ? 1000 : 33);
     }
+}
+
+bool CQMParseIndex::WaitForPass(int64_t timeoutMs) {
+    std::unique_lock lock(m_csProgress);
+    return m_cvProgress.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(timeoutMs, 0)),
+                                 [&] { return m_bSeeking == 0 && m_nPassHandshake == -1; });
 }
 
 void CQMParseIndex::WatchThreadProc() {
