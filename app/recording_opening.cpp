@@ -1,44 +1,15 @@
 #include "app/recording_opening.h"
 
 #include "player/player_ex.h"
-#include "storage/file_reader.h"
+#include "storage/recording_index.h"
 
 #include <QFile>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <vector>
-
 namespace qm {
 
-namespace {
-
-enum class TailRead { kOk, kOpenFailed, kTooShort };
-
-TailRead ReadTail(const QString& path, std::vector<uint8_t>& tail) {
-    const int fd = OpenReadOnly(QFile::encodeName(path).toStdString());
-    if (fd < 0) return TailRead::kOpenFailed;
-    struct stat st {};
-    TailRead result = TailRead::kTooShort;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        uint64_t(st.st_size) >= kArchiveHeaderSize) {
-        tail.resize(kArchiveHeaderSize);
-        if (ReadExact(fd, uint64_t(st.st_size) - kArchiveHeaderSize, tail.data(), tail.size()))
-            result = TailRead::kOk;
-    }
-    ::close(fd);
-    return result;
-}
-
-} // namespace
-
 std::optional<ArchiveHeader> ReadArchiveHeaderOf(const QString& path) {
-    std::vector<uint8_t> tail;
-    if (ReadTail(path, tail) != TailRead::kOk) return std::nullopt;
-    const ByteView view(tail.data(), tail.size());
-    return checkArchiveMagic(view) ? parseArchiveHeader(view) : std::nullopt;
+    IndexError error;
+    return ReadArchiveHeader(QFile::encodeName(path).toStdString(), error);
 }
 
 QString ArchiveOpenMessage(ArchiveOpen result) {
@@ -58,13 +29,11 @@ QString ArchiveOpenMessage(ArchiveOpen result) {
 ArchiveOpen OpenArchiveInPlayer(CQMPlayerEx& player, const QString& path,
                                 const std::function<void(const ArchiveHeader&)>& headerRead) {
     player.Close();
-    std::vector<uint8_t> tail;
-    const TailRead read = ReadTail(path, tail);
-    if (read == TailRead::kOpenFailed) return ArchiveOpen::kUnreadable;
-    const ByteView view(tail.data(), tail.size());
-    const auto header =
-        read == TailRead::kOk && checkArchiveMagic(view) ? parseArchiveHeader(view) : std::nullopt;
-    if (!header) return ArchiveOpen::kNotAnArchive;
+    IndexError error;
+    const auto header = ReadArchiveHeader(QFile::encodeName(path).toStdString(), error);
+    if (!header)
+        return error.fault == IndexFault::kCannotOpen ? ArchiveOpen::kUnreadable
+                                                      : ArchiveOpen::kNotAnArchive;
     if (headerRead) headerRead(*header);
     return player.OpenArchive(QFile::encodeName(path).toStdString()) ? ArchiveOpen::kOpened
                                                                      : ArchiveOpen::kReaderRefused;

@@ -2,6 +2,7 @@
 
 #include "platform/diagnostics.h"
 #include "storage/file_reader.h"
+#include "storage/recording_index.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +12,6 @@ namespace qm {
 
 namespace {
 
-constexpr uint64_t kMaxBlockSize = uint64_t(256) << 20;
 constexpr const char* kTag = "QMPlayerEx";
 // The block's last frame has no next offset to bound it: a first read of this
 // size, then the rest once its header gives the length.
@@ -38,23 +38,12 @@ bool TArchiveFrameReader::bBuildBlockIndexList_AVI(int fd, int channel) {
     if (channel < 0 || channel > 31) return Fail("no such channel");
 
     m_llFileLength = FileLength(fd);
-    std::vector<uint8_t> bytes(kArchiveHeaderSize);
-    if (m_llFileLength < kArchiveHeaderSize ||
-        !ReadExact(fd, m_llFileLength - kArchiveHeaderSize, bytes.data(), bytes.size()))
-        return Fail("the archive header cannot be read");
-    const ByteView headerView(bytes.data(), bytes.size());
-    const auto header = parseArchiveHeader(headerView);
-    if (!header || !checkArchiveMagic(headerView)) return Fail("Check file format error.");
+    IndexError error;
+    const auto header = ReadArchiveHeader(fd, m_llFileLength, error);
+    if (!header) return Fail(error.text);
+    if (!header->hasMagic()) return Fail(kArchiveFormatError);
     m_header = *header;
-
-    const uint64_t B = m_header.blockSize;
-    if (B == 0 || B % kSectorSize != 0 || B > m_llFileLength || B > kMaxBlockSize)
-        return Fail("the archive's block size is damaged");
-    const uint64_t count = m_header.miniHeaderCount;
-    const uint64_t tableBytes = count * kMiniHeaderSize;
-    if (m_header.miniTableOffset > m_llFileLength ||
-        tableBytes > m_llFileLength - m_header.miniTableOffset)
-        return Fail("the archive's block table lies outside the file");
+    if (!CheckArchiveLayout(m_header, m_llFileLength, error)) return Fail(error.text);
 
     m_context.codec = m_header.codec;
     m_context.byteOrder = m_header.byteOrder;
@@ -65,24 +54,14 @@ bool TArchiveFrameReader::bBuildBlockIndexList_AVI(int fd, int channel) {
     m_nRangeEnd = std::min(m_header.endTime, m_settings.to.value_or(UINT32_MAX));
 
     qmLog("CQMPLAYEX::bBuildBlockIndexList_AVI LOAD_MINI_HEADER_ATONCE Start\n");
-    std::vector<uint8_t> table(tableBytes);
-    if (tableBytes && !ReadExact(fd, m_header.miniTableOffset, table.data(), table.size()))
-        return Fail("the archive's block table cannot be read");
-
-    const int group = channel / 16;
-    const bool oneGroup = m_header.groups() == 1;
-    for (uint64_t i = 0; i < count; ++i) {
-        auto mini = parseMiniHeader(ByteView(table.data() + i * kMiniHeaderSize, kMiniHeaderSize),
-                                    m_header.byteOrder);
-        if (!mini) break;
-        // Recorders leave the byte undefined when there is one group.
-        if (oneGroup) mini->group = 0;
-        if (mini->group != group) continue;
-        // A block beyond the end of the file cannot be read.
-        if ((i + 1) * B > m_llFileLength) continue;
+    const auto blocks =
+        ReadArchiveBlocks(fd, m_header, m_llFileLength, channel / kChannelsPerGroup, error);
+    if (!blocks) return Fail(error.text);
+    m_AVIBlockIndexList.reserve(blocks->size());
+    for (const ArchiveBlock& block : *blocks) {
         BlockEntry entry;
-        entry.mini = *mini;
-        entry.blockNumber = uint32_t(i);
+        entry.mini = block.mini;
+        entry.blockNumber = block.number;
         entry.listPosition = uint32_t(m_AVIBlockIndexList.size());
         m_AVIBlockIndexList.push_back(std::move(entry));
     }

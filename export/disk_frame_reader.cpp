@@ -1,6 +1,7 @@
 #include "export/disk_frame_reader.h"
 
 #include "platform/diagnostics.h"
+#include "storage/recording_index.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,16 +45,12 @@ bool TDiskFrameReader::bBuildBlockIndexList_AVI(std::shared_ptr<const DiskExport
     m_context.audioDecoder = m_settings.audioDecoder;
     m_context.decodeAudio = m_settings.decodeAudio;
 
-    // The disk's index holds the first group's blocks only; a camera of the
-    // second group has none to read.
-    if (channel / 16 == 0) {
-        for (const MiniHeader& mini : m_pDisk->index.blocks) {
-            if (mini.type() != 1) continue;
-            // A block ends with the time of its last frame, so one that ends
-            // at the first second of the range still holds frames for it.
-            if (mini.endTime < rangeStart || mini.startTime >= rangeEnd) continue;
-            m_AVIBlockIndexList.push_back(mini);
-        }
+    for (const MiniHeader& mini : DiskBlocksOfGroup(m_pDisk->index, channel / kChannelsPerGroup)) {
+        if (mini.type() != 1) continue;
+        // A block ends with the time of its last frame, so one that ends at
+        // the first second of the range still holds frames for it.
+        if (mini.endTime < rangeStart || mini.startTime >= rangeEnd) continue;
+        m_AVIBlockIndexList.push_back(mini);
     }
     qmLogAt(5, kTag, "(bBuildBlockIndexList_AVI) m_AVIBlockIndexList size:%d",
             int(m_AVIBlockIndexList.size()));

@@ -229,12 +229,6 @@ bool CQMParseIndex::RecordingFinished() const {
     return true;
 }
 
-bool CQMParseIndex::WaitForPass(int64_t timeoutMs) {
-    std::unique_lock lock(m_csProgress);
-    return m_cvProgress.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(timeoutMs, 0)),
-                                 [&] { return m_bSeeking == 0 && m_nPassHandshake == -1; });
-}
-
 bool CQMParseIndex::WaitForPreparedSlots(int64_t stallMs) {
     int64_t lastChange = WallClockMs();
     uint64_t progress = m_nProgress;

@@ -3,26 +3,12 @@
 
 #include "platform/block_devices.h"
 #include "platform/diagnostics.h"
-#include "storage/disk_index.h"
 #include "storage/parse_index.h"
+#include "storage/recording_index.h"
 
 #include <cstring>
 
 namespace qm {
-
-namespace {
-
-// Blocks of a few megabytes are what recorders write; anything larger comes
-// from a damaged sector and would cost four buffers of it.
-constexpr uint64_t kMaxDiskBlockSize = uint64_t(256) << 20;
-// 16 million slots: far beyond any disk's ring, still a bounded read.
-constexpr uint64_t kMaxMhsBytes = uint64_t(256) << 20;
-
-std::string ErrorText(int32_t result) {
-    return std::strerror(ReadErrorCode(result));
-}
-
-} // namespace
 
 int CQMParseIndex::OpenDisk(int drive) {
     const auto physical = PhysicalDriveAt(drive);
@@ -68,73 +54,59 @@ int CQMParseIndex::OpenDiskDevice(std::shared_ptr<IRawDevice> device, const std:
 }
 
 bool CQMParseIndex::ReadDiskInfo() {
-    // A hard disk keeps its information sector in sector 1; a memory card
-    // keeps it in sector 0x12001, after the area its file system uses.
-    int32_t read = ReadAt(m_diskInfoBytes.data(), kDiskInfoOffset, kDiskInfoSize, *m_pDisk);
-    if (read < 0) {
-        qmLog("[6][ParseIndex] Read DiskInfo Error: %d", ReadErrorCode(read));
-        m_strOpenError = "cannot read the disk's information sector: " + ErrorText(read);
+    IndexError error;
+    const auto sector = FindDiskInfo(*m_pDisk, error);
+    if (!sector) {
+        if (error.fault == IndexFault::kHeaderUnreadable)
+            qmLog("[6][ParseIndex] Read DiskInfo Error: %d", error.code);
+        else
+            qmLog("[6][ParseIndex] Wrong HDD marker:%d", int(error.marker));
+        m_strOpenError = error.text;
         return false;
     }
-    const uint32_t word = loadLE32(m_diskInfoBytes.data());
-    m_llDiskInfoOffset = kDiskInfoOffset;
-    if (!isDiskMagic(word)) {
-        std::array<uint8_t, kDiskInfoSize> card{};
-        read = ReadAt(card.data(), kCardDiskInfoOffset, kDiskInfoSize, *m_pDisk);
-        if (read < 0 || !isDiskMagic(loadLE32(card.data()))) {
-            qmLog("[6][ParseIndex] Wrong HDD marker:%d", int(word));
-            m_strOpenError = "no DVR information sector (QmVd) in sector 1 or sector 0x12001";
-            return false;
-        }
-        m_diskInfoBytes = card;
-        m_llDiskInfoOffset = kCardDiskInfoOffset;
-    }
-    m_diskInfo = *parseDiskInfo(ByteView(m_diskInfoBytes.data(), m_diskInfoBytes.size()));
+    m_diskInfo = sector->info;
+    m_diskInfoBytes = sector->bytes;
+    m_llDiskInfoOffset = sector->position;
     return true;
 }
 
 bool CQMParseIndex::LoadDiskIndex() {
     const DiskInfo& info = m_diskInfo;
-    const uint64_t B = info.blockSize;
-    if (B <= kBlockHeaderSize || B % kSectorSize != 0 || B > kMaxDiskBlockSize) {
+    DiskIndex index;
+    IndexError error;
+    const bool loaded = ReadDiskIndex(*m_pDisk, info, index, error);
+    switch (error.fault) {
+    case IndexFault::kBlockSize:
         qmLog("[6][ParseIndex] Bad block size:%u", info.blockSize);
-        m_strOpenError = "the information sector gives an impossible block size of " +
-                         std::to_string(info.blockSize) + " bytes";
-        return false;
-    }
-    const uint64_t size = m_pDisk->Size(); // 0: unknown, reads will tell
-    if (info.mhsLength < kMiniHeaderSize || info.mhsLength > kMaxMhsBytes ||
-        (size && (info.mhsOffset > size || info.mhsLength > size - info.mhsOffset))) {
+        break;
+    case IndexFault::kTablePlace:
         qmLog("[6][ParseIndex] Bad MHS: %u bytes at %llu", info.mhsLength,
               (unsigned long long)info.mhsOffset);
-        m_strOpenError = "the block table (MHS) of " + std::to_string(info.mhsLength) +
-                         " bytes at " + std::to_string(info.mhsOffset) +
-                         " does not lie on the disk";
-        return false;
+        break;
+    case IndexFault::kTableUnreadable:
+        qmLog("[6][ParseIndex] Read MHS Error: %d", error.code);
+        break;
+    case IndexFault::kNone:
+    case IndexFault::kNoBlock:
+        qmLog("[6][ParseIndex] MHS slots:%zu, blocks:%zu, empty:%zu, invalid:%zu, beyond the "
+              "disk:%zu",
+              index.slotCount, index.blocks.size(), index.emptySlots, index.invalidSlots,
+              index.outsideSlots);
+        break;
+    default:
+        break;
     }
-    std::vector<uint8_t> mhs(info.mhsLength);
-    const int32_t read = ReadAt(mhs.data(), info.mhsOffset, mhs.size(), *m_pDisk);
-    if (read < 0) {
-        qmLog("[6][ParseIndex] Read MHS Error: %d", ReadErrorCode(read));
-        m_strOpenError = "cannot read the block table (MHS): " + ErrorText(read);
-        return false;
-    }
-    uint64_t usableSlots = UINT64_MAX;
-    if (size) usableSlots = size > info.dataBase ? (size - info.dataBase) / B : 0;
-
-    DiskIndex index = BuildDiskIndex(ByteView(mhs.data(), mhs.size()), usableSlots);
-    qmLog("[6][ParseIndex] MHS slots:%zu, blocks:%zu, empty:%zu, invalid:%zu, beyond the disk:%zu",
-          index.slotCount, index.blocks.size(), index.emptySlots, index.invalidSlots,
-          index.outsideSlots);
-    if (index.blocks.empty()) {
-        m_strOpenError = "the disk holds no recorded block";
+    if (!loaded) {
+        m_strOpenError = error.text;
         return false;
     }
     m_nStartTime = index.startTime;
     m_nEndTime = index.endTime;
     m_nChannelMask = index.channelMask;
-    m_diskLists[0] = std::move(index.blocks);
-    m_diskLists[1].clear();
+    for (int g = 0; g < kMaxGroups; ++g) {
+        const auto blocks = DiskBlocksOfGroup(index, g);
+        m_diskLists[g].assign(blocks.begin(), blocks.end());
+    }
     return true;
 }
 

@@ -1,12 +1,10 @@
-// The disk's prefetch thread and seeking a disk by time. A disk block is read
-// whole (data area, frame tables and header in one read) with a time limit; a
-// block whose read fails or times out is reported and skipped.
+// Reading a disk's blocks for the prefetch thread and seeking a disk by time. A
+// disk block is read whole (data area, frame tables and header in one read)
+// with a time limit; a block whose read fails or times out is reported and
+// skipped.
 
 #include "platform/diagnostics.h"
 #include "storage/parse_index.h"
-
-#include <chrono>
-#include <thread>
 
 namespace qm {
 
@@ -74,47 +72,31 @@ void CQMParseIndex::PublishDiskBlock(int v, int b, const BlockHeader& header,
           int(header.endTime), int(header.type), how);
 }
 
-void CQMParseIndex::WatchHDDThread() {
-    m_nPassHandshake = 0;
-    while (m_bWatchRunning) {
-        bool idleOnly = true;
-        for (int g = 0; g < m_nGroups && m_bWatchRunning; ++g) {
-            for (int k = 0; k < 2 && m_bWatchRunning; ++k) {
-                if (m_bSeeking) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                    k = -1;
-                    continue;
-                }
-                const int b = g * 2 + k;
-                const int other = g * 2 + (1 - k);
-                if (m_buffers[b].channelMask != 0) idleOnly = false;
-                if (m_buffers[b].state.load(std::memory_order_acquire) != kBufferEmpty) continue;
-                std::lock_guard load(m_csLoad);
-                if (m_bSeeking || m_buffers[b].state != kBufferEmpty) continue;
-                if (m_buffers[other].state == kBufferEmpty)
-                    for (int c = g * kChannelsPerGroup; c < (g + 1) * kChannelsPerGroup; ++c)
-                        m_channels[c].parity = 0;
-                const bool forward = m_nDirection == 0;
-                const int v = forward ? StepForward(g, b, other) : StepReverse(g, b, other);
-                if (v < 0) continue;
-                // Read without the buffer lock: the buffer is empty, so nothing
-                // else looks at it, and the preparation goes on meanwhile.
-                BlockHeader header;
-                BlockGeometry geo;
-                if (!ReadDiskBlock(v, b, m_llPrefetchTimeoutMs, header, geo)) continue;
-                // A block starting after the recording's end holds nothing to play.
-                if (forward && header.startTime > m_nEndTime) continue;
-                std::lock_guard buffers(m_csBuffers);
-                PublishDiskBlock(v, b, header, geo, !forward, forward ? "FORWARD" : "REVERSE");
-                ReleaseWaitingChannels();
-                m_evPrepare.Set();
-            }
-        }
-        m_nPassHandshake = -1;
-        NotePass();
-        m_evPrepare.Set();
-        m_evWatch.Wait(idleOnly ? 1000 : 33);
+// The disk's blocks, read whole with the prefetch's time limit.
+class CQMParseIndex::DiskBlockSource : public CQMParseIndex::BlockSource {
+public:
+    explicit DiskBlockSource(CQMParseIndex& reader) : m_reader(reader) {}
+    void Load(int, int b, int v, bool forward) override {
+        // Read without the buffer lock: the buffer is empty, so nothing else
+        // looks at it, and the preparation goes on meanwhile.
+        BlockHeader header;
+        BlockGeometry geo;
+        if (!m_reader.ReadDiskBlock(v, b, m_reader.m_llPrefetchTimeoutMs, header, geo)) return;
+        // A block starting after the recording's end holds nothing to play.
+        if (forward && header.startTime > m_reader.m_nEndTime) return;
+        std::lock_guard buffers(m_reader.m_csBuffers);
+        m_reader.PublishDiskBlock(v, b, header, geo, !forward, forward ? "FORWARD" : "REVERSE");
+        m_reader.ReleaseWaitingChannels();
+        m_reader.m_evPrepare.Set();
     }
+
+private:
+    CQMParseIndex& m_reader;
+};
+
+void CQMParseIndex::WatchHDDThread() {
+    DiskBlockSource source(*this);
+    PrefetchLoop(source);
 }
 
 void CQMParseIndex::StartGroupWithNextBlock(int g, int direction) {
@@ -159,10 +141,7 @@ int CQMParseIndex::SeekHDDByTime(uint32_t time, int direction) {
 
     FinishSeek();
     buffers.unlock();
-    m_bSeeking = 0;
-    NotePass();
-    m_evPrepare.Set();
-    m_evWatch.Set();
+    EndSeek();
     return 1;
 }
 

@@ -38,6 +38,11 @@ std::optional<uint32_t> diskCodecCode(uint8_t codecByte);
 // numbered from 1, as the user sees them.
 std::string CameraNotRecordedText(int camera, uint32_t channelMask);
 
+// Channels 0-31, recorded in groups of 16 whose blocks are separate.
+constexpr int kMaxChannels = 32;
+constexpr int kChannelsPerGroup = 16;
+constexpr int kMaxGroups = 2;
+
 // 1 when only channels 0-15 are recorded, 2 when any of 16-31 is.
 constexpr int groupCountForMask(uint32_t channelMask) {
     return (channelMask & 0xFFFF0000u) ? 2 : 1;
@@ -78,6 +83,7 @@ struct ArchiveHeader {
     uint8_t timeOffsetUnits = 0; // byte 185
 
     int groups() const { return groupCountForMask(channelMask); }
+    bool hasMagic() const { return isArchiveMagic(magic); }
     int timeOffsetSeconds() const { return int(timeOffsetUnits) * int(kTimeZoneUnit); }
 };
 std::optional<ArchiveHeader> parseArchiveHeader(ByteView bytes);

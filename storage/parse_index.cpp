@@ -4,6 +4,7 @@
 
 #include "platform/diagnostics.h"
 #include "storage/file_reader.h"
+#include "storage/recording_index.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -12,9 +13,6 @@
 namespace qm {
 
 namespace {
-// Recorders write blocks of a few megabytes; four buffers of anything larger
-// would only come from a damaged header.
-constexpr uint64_t kMaxBlockSize = uint64_t(256) << 20;
 // Table copies are bounded so that a corrupt index cannot exhaust memory:
 // a real archive's tables are a small fraction of this.
 constexpr uint64_t kMaxTableBytes = uint64_t(1) << 30;
@@ -99,12 +97,8 @@ size_t CQMParseIndex::BlockCount(int group) const {
 }
 
 bool CQMParseIndex::LoadIndex(int fd) {
-    std::vector<uint8_t> headerBytes(kArchiveHeaderSize);
-    if (m_llArchiveLength < kArchiveHeaderSize ||
-        !ReadExact(fd, m_llArchiveLength - kArchiveHeaderSize, headerBytes.data(),
-                   kArchiveHeaderSize))
-        return false;
-    auto header = parseArchiveHeader(ByteView(headerBytes.data(), headerBytes.size()));
+    IndexError error;
+    auto header = ReadArchiveHeader(fd, m_llArchiveLength, error);
     if (!header) return false;
     m_nByteOrder = header->byteOrder;
     m_nCodec = header->codec;
@@ -115,21 +109,14 @@ bool CQMParseIndex::LoadIndex(int fd) {
     m_nTimeOffset = header->timeOffsetSeconds();
     m_nBlockSize = header->blockSize;
 
-    // A block size that cannot hold a block header or is not whole sectors, or
-    // a table that does not lie inside the file, means this is not an archive we
-    // can read: refuse it rather than guess.
-    const uint64_t B = m_nBlockSize;
-    if (B == 0 || B % kSectorSize != 0 || B > m_llArchiveLength || B > kMaxBlockSize) {
-        qmLog("[6][QMParseIndex] (bReadInit) Bad block size:%u\n", m_nBlockSize);
-        return false;
-    }
-    const uint64_t count = header->miniHeaderCount;
-    const uint64_t tableBytes = count * kMiniHeaderSize;
-    if (header->miniTableOffset > m_llArchiveLength ||
-        tableBytes > m_llArchiveLength - header->miniTableOffset) {
-        qmLog("[6][QMParseIndex] (bReadInit) Mini header table outside the file: %llu x 16 at "
-              "%llu\n",
-              (unsigned long long)count, (unsigned long long)header->miniTableOffset);
+    if (!CheckArchiveLayout(*header, m_llArchiveLength, error)) {
+        if (error.fault == IndexFault::kBlockSize)
+            qmLog("[6][QMParseIndex] (bReadInit) Bad block size:%u\n", m_nBlockSize);
+        else
+            qmLog("[6][QMParseIndex] (bReadInit) Mini header table outside the file: %llu x 16 at "
+                  "%llu\n",
+                  (unsigned long long)header->miniHeaderCount,
+                  (unsigned long long)header->miniTableOffset);
         return false;
     }
 
@@ -143,30 +130,22 @@ bool CQMParseIndex::LoadIndex(int fd) {
         s = 0;
 
     qmLog("CQMParseIndex::bReadInit LOAD_MINI_HEADER_AT_ONCE Start\n");
-    std::vector<uint8_t> table(tableBytes);
-    if (tableBytes && !ReadExact(fd, header->miniTableOffset, table.data(), tableBytes))
-        return false;
+    const auto blocks = ReadArchiveBlocks(fd, *header, m_llArchiveLength, kEveryGroup, error);
+    if (!blocks) return false;
 
     m_nFirstMiniStart = 0xFFFFFFFF;
     m_nLastMiniEnd = 0;
+    const uint64_t B = m_nBlockSize;
     uint64_t tableCopyBytes = 0;
     std::vector<uint8_t> blockHeaderBytes(kBlockHeaderSize);
-    for (uint64_t i = 0; i < count; ++i) {
-        auto mini = parseMiniHeader(ByteView(table.data() + i * kMiniHeaderSize, kMiniHeaderSize),
-                                    uint8_t(m_nByteOrder));
-        if (!mini) break;
-        if (m_nGroups == 1) mini->group = 0;
-        if (mini->group >= kMaxGroups) continue; // belongs to no list we keep
-        // A block that does not lie inside the file cannot be loaded; keeping
-        // no entry for it bounds the index by the file's size.
-        if ((i + 1) * B > m_llArchiveLength) continue;
-
-        m_nFirstMiniStart = std::min(m_nFirstMiniStart, mini->startTime);
-        m_nLastMiniEnd = std::max(m_nLastMiniEnd, mini->endTime);
+    for (const ArchiveBlock& block : *blocks) {
+        const uint64_t i = block.number;
+        m_nFirstMiniStart = std::min(m_nFirstMiniStart, block.mini.startTime);
+        m_nLastMiniEnd = std::max(m_nLastMiniEnd, block.mini.endTime);
 
         BlockEntry entry;
-        entry.mini = *mini;
-        entry.blockNumber = uint32_t(i);
+        entry.mini = block.mini;
+        entry.blockNumber = block.number;
         if (ReadExact(fd, (i + 1) * B - kBlockHeaderSize, blockHeaderBytes.data(),
                       kBlockHeaderSize)) {
             auto bh = parseBlockHeader(ByteView(blockHeaderBytes.data(), kBlockHeaderSize),

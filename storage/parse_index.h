@@ -33,9 +33,6 @@ constexpr uint32_t kVideoPayloadCapacity = 1048576;
 constexpr uint32_t kAudioPayloadCapacity = 131072;
 constexpr uint32_t kExtraPayloadCapacity = 1024;
 
-constexpr int kMaxChannels = 32;
-constexpr int kChannelsPerGroup = 16;
-constexpr int kMaxGroups = 2;
 constexpr int kBlockBuffers = kMaxGroups * 2;
 
 // Frame slot states.
@@ -150,16 +147,17 @@ public:
     // Wakes the preparation thread; the play thread calls it after taking a frame.
     void SignalPrepare() { m_evPrepare.Set(); }
 
-    // After a seek: BeginPassWait, then WaitForPass until no seek runs and
-    // the prefetch thread has completed a whole pass over the buffers since
-    // BeginPassWait. WaitForPass returns false when `timeoutMs` ran out first.
-    void BeginPassWait() { m_nPassHandshake = 0; }
-    bool WaitForPass(int64_t timeoutMs);
-
     // Waits until every recorded channel either holds a ready frame or can give
     // no more in the current direction. Returns false when nothing changed for
     // `stallMs` while some channel was still waiting. For deterministic listings.
     bool WaitForPreparedSlots(int64_t stallMs = 5000);
+
+    // The pass handshake: after a seek, BeginPassWait asks the prefetch thread
+    // for a pass begun from here on, and WaitForPass blocks until no seek runs
+    // and such a pass has ended, so that every group's buffers are being
+    // filled from the new position. False when `timeoutMs` passed first.
+    void BeginPassWait() { m_nPassHandshake = 0; }
+    bool WaitForPass(int64_t timeoutMs);
 
     bool IsOpen() const { return m_bOpen.load(); }
     bool IsDisk() const { return m_pDisk != nullptr; }
@@ -214,6 +212,7 @@ public:
     std::atomic<uint64_t> m_llTotalSize{0};
     std::atomic<uint64_t> m_llReadPosition{0};
     std::atomic<int> m_bSeeking{0};
+    // 0: a pass is asked for; 1: the pass asked for is under way; -1: done.
     std::atomic<int> m_nPassHandshake{0};
     std::atomic<int> m_nDirection{0}; // 0 forward, 1 reverse
     std::atomic<int> m_nLoadMode{0};  // 0 all frames, otherwise key frames only
@@ -254,6 +253,24 @@ private:
     // fewer than two key frames in the block.
     void PlaceChannels(int group, uint32_t time, bool disk);
     void FinishSeek();
+
+    // Where the prefetch thread takes its blocks from: the archive file or the
+    // disk. Both walk the same lists with the same pass loop.
+    class BlockSource {
+    public:
+        virtual ~BlockSource() = default;
+        // Loads list element v of group g into the empty buffer b, in the play
+        // direction; called under the load lock. Takes the buffer lock itself,
+        // for as short a time as its medium allows.
+        virtual void Load(int g, int b, int v, bool forward) = 0;
+    };
+    class ArchiveBlockSource;
+    class DiskBlockSource;
+    void PrefetchLoop(BlockSource& source);
+    // Sleeps until the running seek has ended (or the thread is asked to stop).
+    void WaitWhileSeeking();
+    // Clears the seek flag and wakes the threads and whoever waits for a pass.
+    void EndSeek();
 
     void WatchThreadProc();
 
@@ -343,12 +360,7 @@ private:
         }
         m_cvProgress.notify_all();
     }
-    // Wakes WaitForPass without counting as progress: a pass over idle
-    // buffers must not keep WaitForPreparedSlots from seeing a stall.
-    void NotePass() {
-        { std::lock_guard lock(m_csProgress); }
-        m_cvProgress.notify_all();
-    }
+
     std::atomic<uint64_t> m_nPreparePasses{0};
     std::atomic<uint32_t> m_nLastIndex{0};
     std::array<std::atomic<uint64_t>, kMaxChannels> m_nDamagedFrames{};

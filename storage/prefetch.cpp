@@ -5,16 +5,16 @@
 #include "storage/file_reader.h"
 #include "storage/parse_index.h"
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
 #include <unistd.h>
 
 namespace qm {
 
 namespace {
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+// Bounds one wait of the prefetch thread for a seek's end, which it is told of
+// at once; a seek reads at most one block per group.
+constexpr int64_t kSeekWaitMs = 30;
 
 // Works on a local copy of a group's block cursor and publishes it when done;
 // the preparation thread reads the shared word to tell the end of the list.
@@ -106,17 +106,53 @@ int CQMParseIndex::StepReverse(int g, int b, int other) {
     return -1;
 }
 
-void CQMParseIndex::WatchThreadProc() {
-    const int fd = OpenReadOnly(m_strPath);
-    if (fd < 0) return;
-    m_nPassHandshake = 0;
+// The archive's blocks, read through a descriptor of the prefetch thread's own.
+class CQMParseIndex::ArchiveBlockSource : public CQMParseIndex::BlockSource {
+public:
+    ArchiveBlockSource(CQMParseIndex& reader, int fd) : m_reader(reader), m_fd(fd) {}
+    void Load(int g, int b, int v, bool forward) override {
+        const BlockEntry& entry = m_reader.m_blockLists[g][v];
+        std::lock_guard buffers(m_reader.m_csBuffers);
+        if (m_reader.LoadArchiveBlock(m_fd, entry, b, !forward, false)) {
+            if (forward) m_reader.LogBlockLoad(entry, "FORWARD");
+            m_reader.ReleaseWaitingChannels();
+        } else if (forward) {
+            m_reader.m_buffers[b].listPosition = kListPositionNone;
+        }
+        m_reader.m_evPrepare.Set();
+    }
 
+private:
+    CQMParseIndex& m_reader;
+    int m_fd;
+};
+
+void CQMParseIndex::WaitWhileSeeking() {
+    // The seek's end sets the prefetch event; the time-out only bounds a wait
+    // should that ever be missed.
+    while (m_bSeeking && m_bWatchRunning)
+        m_evWatch.Wait(kSeekWaitMs);
+}
+
+void CQMParseIndex::EndSeek() {
+    m_bSeeking = 0;
+    NoteProgress();
+    m_evPrepare.Set();
+    m_evWatch.Set();
+}
+
+void CQMParseIndex::PrefetchLoop(BlockSource& source) {
+    m_nPassHandshake = 0;
     while (m_bWatchRunning) {
+        // Only a pass begun after the handshake was asked for answers it: one
+        // under way then may have filled some buffers before a seek.
+        int asked = 0;
+        m_nPassHandshake.compare_exchange_strong(asked, 1);
         bool idleOnly = true; // every buffer finished or without channels
         for (int g = 0; g < m_nGroups && m_bWatchRunning; ++g) {
             for (int k = 0; k < 2 && m_bWatchRunning; ++k) {
                 if (m_bSeeking) {
-                    SleepMs(30);
+                    WaitWhileSeeking();
                     k = -1; // start the group again once the seek is done
                     continue;
                 }
@@ -132,24 +168,29 @@ void CQMParseIndex::WatchThreadProc() {
                 const bool forward = m_nDirection == 0;
                 const int v = forward ? StepForward(g, b, other) : StepReverse(g, b, other);
                 if (v < 0) continue;
-                const BlockEntry& entry = m_blockLists[g][v];
-                std::lock_guard buffers(m_csBuffers);
-                if (LoadArchiveBlock(fd, entry, b, !forward, false)) {
-                    if (forward) LogBlockLoad(entry, "FORWARD");
-                    ReleaseWaitingChannels();
-                } else if (forward) {
-                    m_buffers[b].listPosition = kListPositionNone;
-                }
-                m_evPrepare.Set();
+                source.Load(g, b, v, forward);
             }
         }
-        m_nPassHandshake = -1;
-        NotePass();
+        int underWay = 1;
+        if (m_nPassHandshake.compare_exchange_strong(underWay, -1)) NoteProgress();
         m_evPrepare.Set();
         // Poll at 33 ms while buffers hold frames (1 s when none does), and wake
         // at once when the preparation hands a buffer back or a seek ends.
         m_evWatch.Wait(idleOnly ? 1000 : 33);
     }
+}
+
+bool CQMParseIndex::WaitForPass(int64_t timeoutMs) {
+    std::unique_lock lock(m_csProgress);
+    return m_cvProgress.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(timeoutMs, 0)),
+                                 [&] { return m_bSeeking == 0 && m_nPassHandshake == -1; });
+}
+
+void CQMParseIndex::WatchThreadProc() {
+    const int fd = OpenReadOnly(m_strPath);
+    if (fd < 0) return;
+    ArchiveBlockSource source(*this, fd);
+    PrefetchLoop(source);
     ::close(fd);
 }
 
@@ -250,7 +291,7 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
 
     const int fd = OpenReadOnly(m_strPath);
     if (fd < 0) {
-        m_bSeeking = 0;
+        EndSeek();
         return 0;
     }
     direction = direction ? 1 : 0;
@@ -271,10 +312,7 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
 
     FinishSeek();
     buffers.unlock();
-    m_bSeeking = 0;
-    NotePass();
-    m_evPrepare.Set();
-    m_evWatch.Set();
+    EndSeek();
     return 1;
 }
 

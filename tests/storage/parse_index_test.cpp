@@ -376,6 +376,42 @@ TEST_F(ParseIndexSeek, ASeekWhileOneRunsIsRefused) {
                      true);
 }
 
+// The pass handshake after a seek: WaitForPass wakes when a pass begun after
+// BeginPassWait has ended, not before it (each group's second buffer is then
+// loaded) and not only at its time-out.
+TEST(ParseIndexPass, WaitForPassReturnsOnceAPassHasFollowedTheSeek) {
+    RecordingPlan plan = SmallPlan();
+    plan.channels = {0, 16};
+    plan.durationSeconds = 6;
+    const std::string path = WriteArchive(plan);
+    const ArchiveMap map = MapArchive(ReadBytes(path));
+    for (size_t g = 0; g < map.blocksPerGroup.size(); ++g)
+        ASSERT_GE(map.blocksPerGroup[g], 4u) << "group " << g;
+    CQMParseIndex reader;
+    ASSERT_EQ(reader.OpenFile(path), 1);
+
+    // While a seek runs no pass can answer.
+    reader.m_bSeeking = 1;
+    reader.BeginPassWait();
+    EXPECT_FALSE(reader.WaitForPass(100));
+    reader.m_bSeeking = 0;
+
+    const struct {
+        uint32_t second;
+        int direction;
+    } seeks[] = {{1, 0}, {3, 0}, {4, 1}, {2, 1}};
+    for (const auto& s : seeks) {
+        SCOPED_TRACE("seek to +" + std::to_string(s.second) + (s.direction ? " reverse" : ""));
+        ASSERT_EQ(reader.SeekByTime(plan.start + s.second, s.direction), 1);
+        reader.BeginPassWait();
+        const auto begun = std::chrono::steady_clock::now();
+        ASSERT_TRUE(reader.WaitForPass(10000));
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+        for (int g = 0; g < reader.GroupCount(); ++g)
+            EXPECT_NE(reader.BufferStateOf(g * 2 + 1), kBufferEmpty) << "group " << g;
+    }
+}
+
 TEST(ParseIndexSeekGap, ATimeBetweenTwoBlocksLoadsNothing) {
     RecordingPlan plan = SmallPlan();
     plan.durationSeconds = 6;

@@ -12,19 +12,17 @@
 #include "export/wav_writer.h"
 #include "platform/diagnostics.h"
 #include "platform/output_files.h"
-#include "storage/file_reader.h"
 #include "storage/formats.h"
+#include "storage/recording_index.h"
 #include "storage/source_kind.h"
 #include "tools/qmtool/commands.h"
 #include "tools/qmtool/run_summary.h"
 #include "tools/qmtool/source.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -63,21 +61,12 @@ struct SourceFacts {
 };
 
 std::optional<SourceFacts> ArchiveFacts(const std::string& path, std::string& error) {
-    const int fd = qm::OpenReadOnly(path);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    const uint64_t length = qm::FileLength(fd);
-    std::vector<uint8_t> bytes(qm::kArchiveHeaderSize);
-    const bool read = length >= bytes.size() &&
-                      qm::ReadExact(fd, length - bytes.size(), bytes.data(), bytes.size());
-    ::close(fd);
-    const qm::ByteView view(bytes.data(), bytes.size());
-    const auto header = read ? qm::parseArchiveHeader(view) : std::nullopt;
-    if (header && qm::checkArchiveMagic(view))
+    qm::IndexError why;
+    const auto header = qm::ReadArchiveHeader(path, why);
+    if (header)
         return SourceFacts{header->channelMask, header->startTime, header->timeOffsetSeconds()};
-    error = path + ": Check file format error.";
+    error = path + ": " +
+            (why.fault == qm::IndexFault::kCannotOpen ? why.text : qm::kArchiveFormatError);
     return std::nullopt;
 }
 
