@@ -4,6 +4,7 @@
 
 #include "platform/output_files.h"
 #include "player/player_ex.h"
+#include "tests/process_temp_dir.h"
 #include "tools/mkrec/frame_pattern.h"
 #include "tools/mkrec/recording_generator.h"
 #include "tools/mkrec/recording_plan.h"
@@ -23,8 +24,6 @@
 #include <optional>
 #include <set>
 #include <thread>
-
-#include <unistd.h>
 
 namespace qm {
 namespace {
@@ -146,15 +145,16 @@ protected:
         plan.defaultSize = {kWidth, kHeight};
         plan.blockSize = 65536;
         plan.quality = 30;
-        const auto dir = std::filesystem::temp_directory_path() / "qm_player_tests";
-        std::filesystem::create_directories(dir);
-        // One file per process: ctest runs the cases of this suite in parallel.
-        s_path = (dir / ("four-" + std::to_string(::getpid()) + ".avr")).string();
+        // This process's own folder, emptied before use: ctest runs the cases
+        // of this suite in parallel processes.
+        static const test::ProcessTempDir process("player_playback");
+        const auto dir = process.ForCurrentTest();
+        s_path = (dir / "four.avr").string();
         mkrec::writeArchive(plan, s_path);
 
         plan.durationSeconds = kGapEnd + 2;
         plan.gaps = {{kGapStart, kGapEnd}};
-        s_gapPath = (dir / ("gap-" + std::to_string(::getpid()) + ".avr")).string();
+        s_gapPath = (dir / "gap.avr").string();
         mkrec::writeArchive(plan, s_gapPath);
     }
 

@@ -5,6 +5,7 @@
 #include "player/picture_buffer.h"
 #include "player/player_ex.h"
 #include "player/sample_frame.h"
+#include "tests/process_temp_dir.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -148,7 +149,8 @@ TEST(PlayerWindow, ResetRequestIsHandledOnTheWindowThread) {
 TEST(PlayerWindow, OpeningFailsForMissingOrEmptyFiles) {
     CQMPlayerEx player;
     EXPECT_EQ(player.LoadArchive("/nonexistent/rec.avr"), 0);
-    const std::string empty = testing::TempDir() + "/player_empty.avr";
+    static const test::ProcessTempDir process("player_state");
+    const std::string empty = (process.ForCurrentTest() / "empty.avr").string();
     FILE* f = std::fopen(empty.c_str(), "wb");
     ASSERT_TRUE(f);
     std::fclose(f);
