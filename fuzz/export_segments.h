@@ -1,7 +1,7 @@
 #pragma once
 // Writes what an export reader delivers as AVI files on tmpfs, as the save
 // job does (a new file after each change of picture size, eight at most),
-// and removes them again.
+// and removes them again. Every frame written counts as delivered.
 
 #include "export/avi_segment.h"
 #include "export/avi_writer.h"
@@ -17,7 +17,9 @@ inline void WriteAndDiscardSegments(IExportFrameReader& reader, const char* name
     OutputFiles outputs(true);
     CQMAvi avi(outputs);
     ExportFrame frame;
-    TAviSegmentDriver driver(avi, reader, frame, SegmentSettings{});
+    SegmentSettings settings;
+    settings.frameWritten = [](const ExportFrame&) { NoteDelivered(); };
+    TAviSegmentDriver driver(avi, reader, frame, settings);
     int result = kSegmentSizeChanged;
     for (int files = 0; files < 8 && result == kSegmentSizeChanged; ++files) {
         const std::string out = ScratchPath(name) + "-" + std::to_string(files);

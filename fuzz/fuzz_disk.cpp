@@ -1,7 +1,9 @@
 // A DVR disk held in memory: the probe's markers, the information sector,
 // the MHS table built into the disk's block index, and the disk opened by
-// the storage reader and played forward for a while.
+// the storage reader and played forward for a while (the frames taken count
+// as delivered).
 
+#include "fuzz/fuzz_input.h"
 #include "fuzz/memory_device.h"
 #include "fuzz/reader_drive.h"
 #include "storage/disk_index.h"
@@ -35,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CQMParseIndex reader;
     reader.SetDiskReadTimeouts(2000, 2000);
     if (reader.OpenDiskDevice(device, "fuzz-disk")) {
-        fuzz::DrainForward(reader, 300);
+        fuzz::NoteDelivered(fuzz::DrainForward(reader, 300));
         reader.CloseFile();
     }
     return 0;

@@ -1,8 +1,13 @@
 // The fixed records of a recording, parsed straight from the input: the
 // archive header, mini headers, block headers, both frame tables, frame
 // headers with their payload areas and the chip wrappings of the video.
-// The first byte picks the byte order.
+// The first byte is a selector: its lowest bit the byte order (1 little-endian,
+// 0 big-endian), the rest the block number the block geometry is worked out
+// for. The records are read from the bytes after it: a recording's first
+// block there gives its frames one after another, its last 512 bytes the
+// archive header, a block's last 512 bytes its header.
 
+#include "fuzz/fuzz_input.h"
 #include "storage/formats.h"
 
 #include <cstdint>
@@ -15,15 +20,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t byteOrder = data[0] & 1;
     ByteView all(data + 1, size - 1);
 
-    checkArchiveMagic(all);
+    // Records recognised, for the replay of well-formed seeds.
+    size_t recognised = 0;
+    if (checkArchiveMagic(all)) ++recognised;
     if (auto header = parseArchiveHeader(all)) {
         (void)header->groups();
         (void)header->timeOffsetSeconds();
     }
-    if (auto info = parseDiskInfo(all)) (void)info->groups();
+    if (auto info = parseDiskInfo(all)) {
+        (void)info->groups();
+        if (isDiskMagic(info->magic)) ++recognised;
+    }
     if (auto mini = parseMiniHeader(all, byteOrder)) (void)mini->usableOnDisk();
 
     if (auto block = parseBlockHeader(all, byteOrder)) {
+        if (block->hasMarker()) ++recognised;
         // The tables as the header sizes them, cut from what follows it.
         auto geometry = blockGeometry(data[0] >> 1, 4096, block->iSectors, block->pSectors);
         (void)geometry;
@@ -55,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!payload) break;
         FrameAreas areas = locateFrameAreas(*header, *payload, byteOrder);
         if (areas.video.valid && areas.video.present) {
+            ++recognised;
             static const uint32_t codecs[] = {kCodecH264, kCodecHISI, kCodecSOLO,
                                               kCodecSTCH, kCodecSTHD, kCodecMJPG};
             for (uint32_t codec : codecs) {
@@ -70,5 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (header->frameBytes() == 0) break;
         offset += header->frameBytes();
     }
+    fuzz::NoteDelivered(recognised);
     return 0;
 }

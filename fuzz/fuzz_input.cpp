@@ -1,10 +1,13 @@
 #include "fuzz/fuzz_input.h"
 
+#include <atomic>
 #include <cstdio>
 #include <unistd.h>
 
 namespace qm::fuzz {
 namespace {
+
+std::atomic<size_t> s_delivered{0};
 
 std::string ScratchDir() {
     return ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -14,6 +17,14 @@ std::string ScratchDir() {
 
 std::string ScratchPath(const char* name) {
     return ScratchDir() + "/qmfuzz-" + std::to_string(::getpid()) + "-" + name;
+}
+
+void NoteDelivered(size_t count) {
+    s_delivered += count;
+}
+
+size_t TakeDelivered() {
+    return s_delivered.exchange(0);
 }
 
 InputFile::InputFile(const uint8_t* data, size_t size, const char* suffix)

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the fuzz targets: the input handed over as a file for the
-// parsers that only read from a path or a descriptor, and a cursor that takes
-// small parameters off the front of the input.
+// parsers that only read from a path or a descriptor, and the count of what a
+// target got through for the input.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,5 +28,14 @@ private:
 
 // A path next to the input files for output the target writes and discards.
 std::string ScratchPath(const char* name);
+
+// What a target carried all the way through for the input being run: frames
+// delivered (the readers) or records recognised (the record parsers). The
+// replay of the committed seeds checks that every well-formed seed, one whose
+// name begins with "good-", delivered something, so a reader that refuses
+// everything cannot pass it. libFuzzer runs never read the count.
+void NoteDelivered(size_t count = 1);
+// The count since the last call, which starts it again from zero.
+size_t TakeDelivered();
 
 } // namespace qm::fuzz

@@ -3,6 +3,12 @@
 // input that once crashed. Arguments are files or directories of files.
 // A fault aborts through the sanitizers; an argument that does not exist or
 // holds no input fails the run, so a lost corpus does not pass unnoticed.
+// A well-formed seed, named good-*, must also have delivered frames (or, for
+// the record parsers, records: fuzz::NoteDelivered), so a target whose reader
+// refuses every input fails its replay too; with --good-seeds at least one
+// such seed must be among the inputs.
+
+#include "fuzz/fuzz_input.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,6 +24,10 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 
 namespace {
 
+bool IsWellFormedSeed(const std::filesystem::path& path) {
+    return path.filename().string().rfind("good-", 0) == 0;
+}
+
 bool RunFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -28,8 +38,17 @@ bool RunFile(const std::filesystem::path& path) {
     // A copy of exactly the input's size, so reads past its end are caught.
     auto* data = new uint8_t[bytes.size() ? bytes.size() : 1];
     std::copy(bytes.begin(), bytes.end(), data);
+    qm::fuzz::TakeDelivered();
     LLVMFuzzerTestOneInput(data, bytes.size());
     delete[] data;
+    const size_t delivered = qm::fuzz::TakeDelivered();
+    if (IsWellFormedSeed(path)) {
+        std::printf("  %zu delivered\n", delivered);
+        if (delivered == 0) {
+            std::fprintf(stderr, "%s is well-formed but delivered nothing\n", path.c_str());
+            return false;
+        }
+    }
     return true;
 }
 
@@ -37,9 +56,14 @@ bool RunFile(const std::filesystem::path& path) {
 
 int main(int argc, char** argv) {
     if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
-    size_t runs = 0;
+    size_t runs = 0, wellFormed = 0;
     bool ok = true;
+    bool needWellFormed = false;
     for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--good-seeds") {
+            needWellFormed = true;
+            continue;
+        }
         std::filesystem::path arg(argv[i]);
         std::error_code ec;
         std::vector<std::filesystem::path> files;
@@ -59,8 +83,13 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             ok = RunFile(file) && ok;
             ++runs;
+            wellFormed += IsWellFormedSeed(file) ? 1 : 0;
         }
     }
-    std::printf("%zu inputs replayed\n", runs);
+    std::printf("%zu inputs replayed, %zu of them well-formed\n", runs, wellFormed);
+    if (needWellFormed && wellFormed == 0) {
+        std::fprintf(stderr, "no well-formed seed (good-*) among the inputs\n");
+        ok = false;
+    }
     return ok && runs > 0 ? 0 : 1;
 }

@@ -17,19 +17,27 @@ build=$(cd "$build" && pwd)
 list="$build/fuzz/fuzz_targets.txt"
 [ -f "$list" ] || { echo "no $list: configure with -DQM_BUILD_FUZZ=ON" >&2; exit 2; }
 
-# Recordings of every wrapping, both byte orders, two groups, a disk image.
+# Recordings of every wrapping, both byte orders, two groups, a disk image,
+# and the seeds cut from them for the targets that read a selector byte first
+# (fuzz/derive_seeds.sh).
 generated="$build/fuzz-generated"
 if [ -n "$mkrec" ]; then
+    rm -rf "$generated"
     mkdir -p "$generated/archive" "$generated/disk"
     common="--duration 2 --fps 4 --gop 2 --block-size 8192"
-    gen() { "$mkrec" --out "$1" $common "${@:2}" >/dev/null || echo "mkrec failed for $1" >&2; }
-    gen "$generated/archive/h264.avr" --channels 1-2 --size 64x48 --audio 1:2
-    gen "$generated/archive/mjpg_be.avr" --channels 1,17 --size 48x32 --codec MJPG \
+    # gen FILE "CAMERA..." MKREC_OPTIONS...: the cameras as --channels names them.
+    gen() {
+        "$mkrec" --out "$1" $common --channels "$(echo $2 | tr ' ' ,)" "${@:3}" >/dev/null &&
+            "$src/derive_seeds.sh" "$generated" "$1" $2 ||
+            echo "mkrec or derive_seeds failed for $1" >&2
+    }
+    gen "$generated/archive/h264.avr" "1 2" --size 64x48 --audio 1:2
+    gen "$generated/archive/mjpg_be.avr" "1 17" --size 48x32 --codec MJPG \
         --byte-order 0 --audio 17:5 --size-change 1:32x32
     for codec in HISI SOLO STCH STHD; do
-        gen "$generated/archive/$codec.avr" --channels 3 --size 32x32 --codec "$codec"
+        gen "$generated/archive/$codec.avr" 3 --size 32x32 --codec "$codec"
     done
-    gen "$generated/disk/disk.img" --disk-image --channels 1-2 --size 64x48 --audio 2:2
+    gen "$generated/disk/disk.img" "1 2" --disk-image --size 64x48 --audio 2:2
 fi
 
 failed=()

@@ -13,6 +13,10 @@ bool PictureBuffer::Allocate() {
     void* p = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) return false;
+    // Small pages only, whatever the system's huge page setting: with huge
+    // pages a small picture would cost 2 MB of memory. A kernel without huge
+    // pages refuses the advice, harmlessly.
+    ::madvise(p, kBytes, MADV_NOHUGEPAGE);
     m_pData = static_cast<uint8_t*>(p);
     return true;
 }

@@ -6,13 +6,13 @@
 
 #include "main_window_support.h"
 
+#include "tests/process_temp_dir.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
-
-#include <unistd.h>
 
 namespace qm::testing_support {
 
@@ -20,8 +20,10 @@ namespace {
 
 Recordings Make() {
     mkrec::quietCodecLog();
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("qm_main_window_" + std::to_string(::getpid()));
+    // This process's own folder, emptied before use (a run that crashed may
+    // have left one with the same process id) and removed at its end.
+    static const test::ProcessTempDir process("main_window");
+    const auto dir = process.ForCurrentTest().parent_path() / "recordings";
     std::filesystem::create_directories(dir);
     Recordings r;
     r.eightCameras = (dir / "eight.avr").string();

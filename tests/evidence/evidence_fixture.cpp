@@ -1,9 +1,10 @@
 #include "evidence_fixture.h"
 
+#include "tests/process_temp_dir.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace qm::evidence {
 
@@ -22,9 +23,10 @@ std::vector<uint8_t> Generate(const std::string& path, const std::string& option
 } // namespace
 
 void EvidenceFixture::SetUpTestSuite() {
-    s_dir = (std::filesystem::temp_directory_path() / ("qm_evidence_" + std::to_string(::getpid())))
-                .string();
-    std::filesystem::create_directories(s_dir);
+    // This process's own folder, emptied before use (a run that crashed may
+    // have left one with the same process id).
+    static const test::ProcessTempDir process("evidence");
+    s_dir = process.ForCurrentTest().string();
     s_little = Generate(s_dir + "/little.avr",
                         "--channels 1-2 --duration 4 --fps 5 --gop 5 --size 64x48 --codec H264 "
                         "--audio 1:2 --block-size 8192");

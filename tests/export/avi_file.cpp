@@ -1,10 +1,21 @@
 #include "avi_file.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 
 namespace qm::test {
+namespace {
+
+std::string Hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", v);
+    return text;
+}
+
+} // namespace
 
 std::vector<const AviChunk*> AviFile::Chunks(const std::string& id) const {
     std::vector<const AviChunk*> out;
@@ -46,6 +57,43 @@ std::optional<AviFile> ReadAvi(const std::string& path, std::string& error) {
         return fail("idx1 does not fill the rest of the file");
     for (size_t at = moviEnd + 8; at < f.bytes.size(); at += 16)
         f.index.push_back({f.Tag(at), f.U32(at + 4), f.U32(at + 8), f.U32(at + 12)});
+
+    // AVIF_HASINDEX | AVIF_TRUSTCKTYPE, and the two stream lists.
+    if (f.U32(kMainFlags) != 0x810) return fail("main header flags " + Hex(f.U32(kMainFlags)));
+    if (f.U32(kStreams) != 2) return fail("streams: " + std::to_string(f.U32(kStreams)));
+    // Sound: one 2-byte sample per unit, 8000 samples per second, PCM mono 16-bit.
+    const std::pair<size_t, uint32_t> sound[] = {
+        {kAudioScale, 2},      {kAudioRate, 16000}, {kAudioSampleSize, 2},
+        {kWaveFormatSize, 18}, {kWaveRate, 8000},   {kWaveBytesPerSecond, 16000}};
+    for (const auto& [at, want] : sound)
+        if (f.U32(at) != want)
+            return fail("sound header field at " + std::to_string(at) + " is " +
+                        std::to_string(f.U32(at)) + ", not " + std::to_string(want));
+    const std::pair<size_t, uint16_t> wave[] = {{kWaveFormat, 1},
+                                                {kWaveChannels, 1},
+                                                {kWaveBlockAlign, 2},
+                                                {kWaveBits, 16},
+                                                {kWaveExtra, 0}};
+    for (const auto& [at, want] : wave)
+        if (f.U16(at) != want)
+            return fail("sound format field at " + std::to_string(at) + " is " +
+                        std::to_string(f.U16(at)) + ", not " + std::to_string(want));
+
+    // The counts in the header are those of the file: pictures (with the empty
+    // entries that keep a gap's duration) and sound samples.
+    const auto pictures = size_t(std::count_if(f.index.begin(), f.index.end(), [](const auto& e) {
+        return e.id == "00dc" || e.id == "00db";
+    }));
+    if (f.U32(kTotalFrames) != pictures || f.U32(kVideoLength) != pictures)
+        return fail("frame counts " + std::to_string(f.U32(kTotalFrames)) + " and " +
+                    std::to_string(f.U32(kVideoLength)) + ", index has " +
+                    std::to_string(pictures));
+    uint64_t soundBytes = 0;
+    for (const AviChunk& c : f.chunks)
+        if (c.id == "01wb") soundBytes += c.size;
+    if (f.U32(kAudioLength) != soundBytes / 2)
+        return fail("sound length " + std::to_string(f.U32(kAudioLength)) + ", chunks hold " +
+                    std::to_string(soundBytes / 2) + " samples");
     return f;
 }
 

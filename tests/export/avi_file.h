@@ -29,6 +29,7 @@ struct AviFile {
 
     // Header fields at their fixed places (the layout is checked by ReadAvi).
     uint32_t U32(size_t at) const { return loadLE32(bytes.data() + at); }
+    uint16_t U16(size_t at) const { return loadLE16(bytes.data() + at); }
     std::string Tag(size_t at) const {
         return std::string(bytes.begin() + at, bytes.begin() + at + 4);
     }
@@ -42,20 +43,35 @@ struct AviFile {
 enum AviField : size_t {
     kRiffSize = 4,
     kMicrosPerFrame = 32,
+    kMainFlags = 44,
     kTotalFrames = 48,
+    kStreams = 56,
     kWidth = 64,
     kHeight = 68,
     kVideoHandler = 112,
     kVideoRate = 132,
     kVideoLength = 140,
     kVideoCompression = 188,
+    kAudioScale = 252,
     kAudioRate = 256,
     kAudioLength = 264,
-    kWaveFormat = 296,
+    kAudioSampleSize = 276,
+    kWaveFormatSize = 292,
+    kWaveFormat = 296, // WAVEFORMATEX: tag, channels, rate, bytes/s, align, bits, extra
+    kWaveChannels = 298,
+    kWaveRate = 300,
+    kWaveBytesPerSecond = 304,
+    kWaveBlockAlign = 308,
+    kWaveBits = 310,
+    kWaveExtra = 312,
     kMoviSize = 318,
 };
 
-// nullopt with `error` set when the layout is broken.
+// nullopt with `error` set when the layout is broken, or when the header does
+// not describe what every export writes and what the file holds: the main
+// header's flags (an index, chunk types to be trusted) and two streams, the
+// sound stream as 16-bit mono PCM at 8000 samples per second, and the frame
+// and sample counts of the chunks and index entries really there.
 std::optional<AviFile> ReadAvi(const std::string& path, std::string& error);
 // The same inside a test: a broken layout fails the test (and gives an empty file).
 AviFile ReadAviChecked(const std::string& path);

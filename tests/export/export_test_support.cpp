@@ -1,5 +1,7 @@
 #include "export_test_support.h"
 
+#include "avi_file.h"
+
 #include "tests/process_temp_dir.h"
 
 #include "tools/mkrec/frame_pattern.h"
@@ -84,14 +86,19 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 
 std::vector<int> DecodedFrames(const std::string& avi, int width, int height, int channel) {
     const std::string raw = avi + ".gray";
+    const std::string pcm = avi + ".pcm";
     std::string out, err;
     if (RunCommand("ffmpeg -nostdin -y -v error -i '" + avi +
-                       "' -fps_mode passthrough -f rawvideo -pix_fmt gray '" + raw + "'",
+                       "' -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray '" + raw +
+                       "' -map 0:a -f s16le -c:a pcm_s16le '" + pcm + "'",
                    out, &err) != 0 ||
         !err.empty()) {
         ADD_FAILURE() << "ffmpeg: " << err;
         return {};
     }
+    // ffmpeg reads the sound stream as the header describes it: every sample
+    // the file holds, no more.
+    EXPECT_EQ(ReadFile(pcm).size() / 2, ReadAviChecked(avi).U32(kAudioLength)) << avi;
     const auto bytes = ReadFile(raw);
     const size_t picture = size_t(width) * size_t(height);
     std::vector<int> frames;

@@ -61,7 +61,8 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 
 // Decodes the file with ffmpeg and reads mkrec's stamp from every picture:
 // the frame number, or -1 for a picture without a stamp of `channel`. Empty
-// when ffmpeg says anything at all.
+// when ffmpeg says anything at all. The sound ffmpeg decodes must be as many
+// samples as the header counts.
 std::vector<int> DecodedFrames(const std::string& avi, int width, int height, int channel);
 
 } // namespace qm::test

@@ -3,6 +3,7 @@
 
 #include "platform/sound_device.h"
 #include "player/player_ex.h"
+#include "tests/process_temp_dir.h"
 #include "tools/mkrec/recording_generator.h"
 #include "tools/mkrec/recording_plan.h"
 #include "tools/mkrec/video_encoder.h"
@@ -18,8 +19,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 namespace qm {
 namespace {
@@ -91,9 +90,8 @@ TEST_P(AudioDispatch, SelectedCameraPlaysItsToneAtNormalSpeedOnly) {
     plan.defaultSize = {96, 64};
     plan.blockSize = 65536;
     plan.audio = {{0, uint8_t(audioType)}};
-    const auto path =
-        std::filesystem::temp_directory_path() /
-        ("qm_audio_" + std::to_string(::getpid()) + "_" + std::to_string(audioType) + ".avr");
+    static const test::ProcessTempDir process("player_audio");
+    const auto path = process.ForCurrentTest() / "tone.avr";
     mkrec::writeArchive(plan, path.string());
 
     auto sound = std::make_shared<CapturedSound>();

@@ -4,6 +4,7 @@
 
 #include "platform/output_files.h"
 #include "player/player_ex.h"
+#include "tests/process_temp_dir.h"
 #include "tools/mkrec/frame_pattern.h"
 #include "tools/mkrec/recording_generator.h"
 #include "tools/mkrec/recording_plan.h"
@@ -24,8 +25,6 @@
 #include <set>
 #include <thread>
 
-#include <unistd.h>
-
 namespace qm {
 namespace {
 
@@ -36,6 +35,27 @@ constexpr int kSeconds = 4;
 constexpr int kFrames = kFps * kSeconds;
 constexpr int kWidth = 176, kHeight = 144;
 constexpr uint32_t kGapStart = 2, kGapEnd = 62;
+
+// Sanitizer builds run several times slower, and unevenly: the pace they keep
+// is held to a loose bound only. (The ThreadSanitizer stage does not run the
+// pace check at all: scripts/setup.sh, tsan_skip.)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizerBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+// Wall time between a channel's first and last frame shown over the recorded
+// time between them. An ordinary build keeps within a few per cent of 1; a
+// two-core machine crowded with other players and busy loops was seen at
+// 0.90 to 1.45.
+constexpr double kPaceLow = kSanitizerBuild ? 0.6 : 0.8;
+constexpr double kPaceHigh = kSanitizerBuild ? 3.0 : 1.5;
 
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -146,15 +166,16 @@ protected:
         plan.defaultSize = {kWidth, kHeight};
         plan.blockSize = 65536;
         plan.quality = 30;
-        const auto dir = std::filesystem::temp_directory_path() / "qm_player_tests";
-        std::filesystem::create_directories(dir);
-        // One file per process: ctest runs the cases of this suite in parallel.
-        s_path = (dir / ("four-" + std::to_string(::getpid()) + ".avr")).string();
+        // This process's own folder, emptied before use: ctest runs the cases
+        // of this suite in parallel processes.
+        static const test::ProcessTempDir process("player_playback");
+        const auto dir = process.ForCurrentTest();
+        s_path = (dir / "four.avr").string();
         mkrec::writeArchive(plan, s_path);
 
         plan.durationSeconds = kGapEnd + 2;
         plan.gaps = {{kGapStart, kGapEnd}};
-        s_gapPath = (dir / ("gap-" + std::to_string(::getpid()) + ".avr")).string();
+        s_gapPath = (dir / "gap.avr").string();
         mkrec::writeArchive(plan, s_gapPath);
     }
 
@@ -209,8 +230,8 @@ TEST_F(Playback, NormalAndDoubleSpeedShowFramesInOrderAtTheRecordedPace) {
             const auto& log = watcher.Log(ch);
             const double wall = double(log.back().ms - log.front().ms);
             const double media = (log.back().frame - log.front().frame) * 1000.0 / kFps / speed;
-            EXPECT_GT(wall, media * 0.6);
-            EXPECT_LT(wall, media * 3); // loose: sanitizer builds on a loaded machine are slow
+            EXPECT_GT(wall, media * kPaceLow);
+            EXPECT_LT(wall, media * kPaceHigh);
         }
         EXPECT_EQ(player.CurrentTime() - player.Recording().start, uint32_t(kSeconds - 1));
         EXPECT_EQ(player.WrongChannel(), 0);

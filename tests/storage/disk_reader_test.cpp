@@ -7,10 +7,12 @@
 #include "platform/diagnostics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <thread>
 
 using namespace qm;
 using namespace qm::test;
@@ -231,6 +233,38 @@ TEST(DiskSeek, TheEndSecondOfABlockBelongsToTheNextBlock) {
     DiagnosticsCapture capture;
     ASSERT_EQ(archive.SeekByTime(t, 0), 1);
     EXPECT_TRUE(Logged(capture, {"Load BID:" + std::to_string(i) + ", Time:", "SEEK_FORWARD"}));
+}
+
+TEST(DiskSeek, ASeekWhileOneRunsIsRefused) {
+    const RecordingPlan plan = DiskPlan();
+    const DiskImage image = WriteDiskImage(plan, {});
+    auto device = std::make_shared<MemoryDevice>(ReadBytes(image.path));
+    CQMParseIndex disk;
+    // Long enough for the checks below; a second seek that waits behind the
+    // first (a broken guard) fails the test once these run out instead of hanging.
+    disk.SetDiskReadTimeouts(10000, 10000);
+    ASSERT_EQ(disk.OpenDiskDevice(device, "memory"), 1);
+    ASSERT_GT(disk.DiskBlockList(0).size(), 3u);
+    const uint32_t t = disk.DiskBlockList(0)[2].startTime;
+
+    // Every block read from here on waits for Release(): a seek stays inside its read.
+    device->HoldRange(image.layout.dataBase, device->Size());
+    std::atomic<int> first{-1};
+    std::thread held([&] { first = disk.SeekHDDByTime(t, 0); });
+    while (disk.m_bSeeking.load() == 0 && first.load() == -1)
+        std::this_thread::yield();
+    EXPECT_EQ(disk.SeekHDDByTime(t, 1), 0);
+    EXPECT_EQ(disk.SeekByTime(t + 1, 0), 0);
+    EXPECT_EQ(first.load(), -1) << "the first seek ended while its read was held";
+    device->Release();
+    held.join();
+    EXPECT_EQ(first.load(), 1);
+
+    // The guard is free again: the next seek runs and plays from its time.
+    ASSERT_EQ(disk.SeekHDDByTime(t, 0), 1);
+    const auto after = ReadForward(disk);
+    ASSERT_FALSE(after.empty());
+    EXPECT_GE(uint32_t(after.front().video.time), t);
 }
 
 TEST(DiskSeek, AChannelWithOneKeyFrameInTheBlockIsNotPlaced) {

@@ -8,13 +8,19 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
 #include <qm_version.h>
 #include <sstream>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qm;
 using namespace qm::test;
@@ -359,18 +365,76 @@ TEST_F(ParseIndexSeek, ASeekWhileOneRunsIsRefused) {
     EXPECT_EQ(reader.SeekByTime(plan.start + 2, 1), 0);
     reader.m_bSeeking = 0;
 
-    // Seeks racing from two threads: each either runs or is refused, and
-    // whatever ran last leaves a consistent reader behind.
-    std::atomic<int> ran{0};
-    auto seeker = [&](int direction) {
-        for (int i = 0; i < 20; ++i)
-            ran += reader.SeekByTime(plan.start + 2, direction);
+    // A seek held while it runs: the recording's path becomes a FIFO, whose
+    // open() waits for a writer (the reader's threads keep the file they
+    // opened). Seeks made meanwhile are refused at once, without waiting.
+    // A pass of the block thread ends only after it opened the file.
+    reader.m_nPassHandshake = 0;
+    for (int waited = 0; reader.m_nPassHandshake.load() != -1 && waited < 30000; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(reader.m_nPassHandshake.load(), -1);
+    const std::string kept = path + ".kept";
+    ASSERT_EQ(std::rename(path.c_str(), kept.c_str()), 0);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    std::mutex lock;
+    std::condition_variable checked;
+    bool refusalsChecked = false;
+    int writer = -1;
+    // Gives the FIFO a writer once the refusals are checked. A second seek that
+    // waits behind the first instead (a broken guard) is let go after a while,
+    // so that the test fails rather than hangs.
+    std::thread unblocker([&] {
+        std::unique_lock guard(lock);
+        checked.wait_for(guard, std::chrono::seconds(10), [&] { return refusalsChecked; });
+        writer = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    });
+    std::atomic<int> first{-1};
+    std::thread held([&] { first = reader.SeekByTime(plan.start + 2, 0); });
+    while (reader.m_bSeeking.load() == 0 && first.load() == -1)
+        std::this_thread::yield();
+    EXPECT_EQ(reader.SeekByTime(plan.start + 3, 0), 0);
+    EXPECT_EQ(reader.SeekByTime(plan.start + 4, 1), 0);
+    EXPECT_EQ(first.load(), -1) << "the first seek ended before it could open the recording";
+    {
+        std::lock_guard guard(lock);
+        refusalsChecked = true;
+    }
+    checked.notify_one();
+    unblocker.join();
+    held.join();
+    EXPECT_EQ(first.load(), 1); // it ran, reading nothing from the FIFO
+    EXPECT_GE(writer, 0);
+    ::close(writer);
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    ASSERT_EQ(std::rename(kept.c_str(), path.c_str()), 0);
+
+    // Seeks racing from two threads: each either runs or is refused, and a
+    // refusal only ever comes while the other thread is inside a seek of its own.
+    struct Seeker {
+        std::atomic<int> started{0}, finished{0};
+        int ran = 0, refusedAlone = 0;
     };
-    std::thread a(seeker, 0), b(seeker, 0);
+    Seeker seekers[2];
+    auto seeker = [&](int me) {
+        Seeker& self = seekers[me];
+        const Seeker& other = seekers[1 - me];
+        for (int i = 0; i < 20; ++i) {
+            const int otherFinished = other.finished.load();
+            ++self.started;
+            const int result = reader.SeekByTime(plan.start + 2, 0);
+            ++self.finished;
+            if (result == 1)
+                ++self.ran;
+            else if (other.started.load() <= otherFinished) // no call of the other overlapped
+                ++self.refusedAlone;
+        }
+    };
+    std::thread a(seeker, 0), b(seeker, 1);
     a.join();
     b.join();
-    EXPECT_GE(ran.load(), 1);
-    EXPECT_LT(ran.load(), 41);
+    EXPECT_GE(seekers[0].ran + seekers[1].ran, 1);
+    EXPECT_EQ(seekers[0].refusedAlone, 0);
+    EXPECT_EQ(seekers[1].refusedAlone, 0);
     ASSERT_EQ(reader.SeekByTime(plan.start + 2, 0), 1);
     ExpectSameFrames(ReadForward(reader), FromKeyAtOrAfter(expected, plan.start + 2), kCodecH264,
                      true);
