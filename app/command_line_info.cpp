@@ -86,7 +86,7 @@ void CQMCommandLineInfo::ParseCamList(std::string_view list) {
         list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
         if (element.empty()) continue;
         const int camera = LeadingInt(element);
-        if (camera < 1 || camera > kCamMapSize) continue;
+        if (camera < 1 || camera > kMaxChannels) continue;
         // The map has room for every camera once; numbers beyond the 32nd are
         // dropped and what was kept is validated as usual.
         if (next < m_nCamMap.size()) m_nCamMap[next++] = camera;
@@ -94,29 +94,33 @@ void CQMCommandLineInfo::ParseCamList(std::string_view list) {
 }
 
 bool CQMCommandLineInfo::ValidateCamMap() const {
-    bool seen[kCamMapSize + 1] = {};
+    bool seen[kMaxChannels + 1] = {};
     bool any = false;
     for (int camera : m_nCamMap) {
         if (camera == 0) continue;
-        if (camera < 0 || camera > kCamMapSize || seen[camera]) return false;
+        if (camera < 0 || camera > kMaxChannels || seen[camera]) return false;
         seen[camera] = true;
         any = true;
     }
     return any;
 }
 
-void ParseCommandLine(CQMCommandLineInfo& info, const std::vector<std::string>& args) {
-    info.m_pArgs = &args;
+void CQMCommandLineInfo::ParseArguments(const std::vector<std::string>& args) {
+    m_pArgs = &args;
     for (size_t i = 0; i < args.size(); ++i) {
-        info.m_nArgIndex = i;
+        m_nArgIndex = i;
         const std::string& arg = args[i];
         const bool isFlag = !arg.empty() && (arg[0] == '-' || arg[0] == '/');
         const bool isLast = i + 1 == args.size();
-        info.ParseParam(arg.c_str() + (isFlag ? 1 : 0), isFlag, isLast);
+        ParseParam(arg.c_str() + (isFlag ? 1 : 0), isFlag, isLast);
     }
-    info.m_pArgs = nullptr;
-    info.m_nArgIndex = 0;
-    info.m_nValueIndex = SIZE_MAX;
+    m_pArgs = nullptr;
+    m_nArgIndex = 0;
+    m_nValueIndex = SIZE_MAX;
+}
+
+void ParseCommandLine(CQMCommandLineInfo& info, const std::vector<std::string>& args) {
+    info.ParseArguments(args);
 }
 
 void ParseCommandLine(CQMCommandLineInfo& info, int argc, const char* const* argv) {

@@ -11,6 +11,8 @@
 // ignored, so a bare file name opens nothing. Plain C++: no window system is
 // needed to parse.
 
+#include "storage/formats.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -19,8 +21,7 @@
 
 namespace qm {
 
-constexpr int kCamMapSize = 32;
-using CamMap = std::array<int, kCamMapSize>;
+using CamMap = std::array<int, kMaxChannels>;
 
 // Leading decimal integer, as atoi reads it: leading blanks and a sign are
 // accepted, reading stops at the first non-digit, no digits give 0. Values
@@ -50,9 +51,11 @@ public:
     // as written; they have no effect but are worth a word on stderr.
     std::vector<std::string> m_unknownOptions;
 
-private:
-    friend void ParseCommandLine(CQMCommandLineInfo& info, const std::vector<std::string>& args);
+    // Feeds every argument (those after the program name) to ParseParam,
+    // which reads an option's value from them.
+    void ParseArguments(const std::vector<std::string>& args);
 
+private:
     void ParseCamList(std::string_view list);
     const std::string* ValueOfCurrent(bool isLast) const;
 

@@ -13,9 +13,10 @@
 #include "storage/formats.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <QTimer>
 
-#include <chrono>
 #include <ctime>
 #include <thread>
 
@@ -25,6 +26,9 @@
 namespace qm {
 
 namespace {
+
+// How often a running export looks at the dialog's Cancel.
+constexpr int kCancelWatchMs = 20;
 
 bool CanOpenForReading(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -110,20 +114,21 @@ void COrbiscopeDlg::OnSaveAviRun(int channel) {
     }
 
     // The job runs on its own thread; this window keeps dispatching events
-    // (the dialog's Cancel among them) until it ends.
+    // (the dialog's Cancel among them) until the job's end quits the loop.
     TSaveAviJob job(std::move(request));
-    std::atomic<bool> done{false};
+    QEventLoop running;
     bool succeeded = false;
     std::thread worker([&] {
         succeeded = job.Run();
-        done = true;
+        QMetaObject::invokeMethod(&running, &QEventLoop::quit, Qt::QueuedConnection);
     });
     dlg.SetProgressSource([&job] { return job.ProgressPercent(); });
-    while (!done) {
+    QTimer cancelWatch;
+    connect(&cancelWatch, &QTimer::timeout, this, [&] {
         if (dlg.cancelRequested) job.Cancel();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    });
+    cancelWatch.start(kCancelWatchMs);
+    running.exec();
     worker.join();
     dlg.SetProgressSource({});
     std::string error;

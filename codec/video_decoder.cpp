@@ -37,7 +37,7 @@ void AvLogToDiagnostics(void* avcl, int level, const char* fmt, va_list args) {
     char line[512];
     int prefix = 1;
     Ffmpeg().av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
-    qmLog("[5][FFmpeg] %s", line);
+    qmLogAt(5, log_tag::kFfmpeg, "%s", line);
 }
 
 void RouteAvLog() {

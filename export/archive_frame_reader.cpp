@@ -12,7 +12,7 @@ namespace qm {
 
 namespace {
 
-constexpr const char* kTag = "QMPlayerEx";
+constexpr const char* kTag = log_tag::kPlayer;
 // The block's last frame has no next offset to bound it: a first read of this
 // size, then the rest once its header gives the length.
 constexpr uint32_t kLastFrameFirstRead = 4096;

@@ -22,7 +22,7 @@ std::shared_ptr<const DiskExportSource> LoadDiskForExport(std::shared_ptr<IRawDe
     }
     if (!sector || !ReadDiskIndex(*device, disk->info, disk->index, why)) {
         error = why.text;
-        qmLogAt(6, "QMPlayerEx", "(OpenDiskForExport) %s", error.c_str());
+        qmLogAt(6, log_tag::kPlayer, "(OpenDiskForExport) %s", error.c_str());
         return nullptr;
     }
     disk->codec = disk->info.codec.value_or(kCodecH264);

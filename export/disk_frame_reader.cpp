@@ -12,7 +12,7 @@ namespace qm {
 
 namespace {
 
-constexpr const char* kTag = "QMPlayerEx";
+constexpr const char* kTag = log_tag::kPlayer;
 
 } // namespace
 

@@ -77,8 +77,8 @@ bool TRangeFrameReader::Prime() {
         if (!m_bKeyFound) continue;
         Hold(m_scratch);
         if (m_nHeldBytes > kRangePrerollBytes) {
-            qmLogAt(6, "SaveAviJob", "(Range) the group before the range exceeds %zu bytes\n",
-                    kRangePrerollBytes);
+            qmLogAt(6, log_tag::kSaveAviJob,
+                    "(Range) the group before the range exceeds %zu bytes\n", kRangePrerollBytes);
             m_held.clear();
             m_nHeldBytes = 0;
             m_bKeyFound = false;

@@ -42,7 +42,7 @@ TSaveAviJob::~TSaveAviJob() = default;
 bool TSaveAviJob::Fail(const std::string& error) {
     m_strError = error;
     m_bSucceeded = false;
-    qmLogAt(5, "SaveAviJob", "(Run) %s\n", error.c_str());
+    qmLogAt(5, log_tag::kSaveAviJob, "(Run) %s\n", error.c_str());
     return false;
 }
 

@@ -21,8 +21,8 @@ void AlsaErrorToDiagnostics(const char* file, int line, const char* function, in
         std::vsnprintf(message, sizeof message, fmt, args);
         va_end(args);
     }
-    qmLog("[5][ALSA] %s:%d (%s) %s%s%s\n", file ? file : "?", line, function ? function : "?",
-          message, err ? ": " : "", err ? snd_strerror(err) : "");
+    qmLogAt(5, log_tag::kAlsa, "%s:%d (%s) %s%s%s\n", file ? file : "?", line,
+            function ? function : "?", message, err ? ": " : "", err ? snd_strerror(err) : "");
 }
 
 } // namespace

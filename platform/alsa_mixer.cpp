@@ -16,8 +16,8 @@ TAlsaMixer::TAlsaMixer(const std::string& device) {
     if (err >= 0) err = snd_mixer_selem_register(mixer, nullptr, nullptr);
     if (err >= 0) err = snd_mixer_load(mixer);
     if (err < 0) {
-        qmLog("[5][AlsaMixer] (Open) mixer \"%s\": %s, no volume control\n", device.c_str(),
-              snd_strerror(err));
+        qmLogAt(5, log_tag::kAlsaMixer, "(Open) mixer \"%s\": %s, no volume control\n",
+                device.c_str(), snd_strerror(err));
         if (mixer) snd_mixer_close(mixer);
         return;
     }
@@ -39,8 +39,8 @@ TAlsaMixer::TAlsaMixer(const std::string& device) {
         m_nMax = max;
         return;
     }
-    qmLog("[5][AlsaMixer] (Open) mixer \"%s\" has no Master, Speaker or PCM volume\n",
-          device.c_str());
+    qmLogAt(5, log_tag::kAlsaMixer, "(Open) mixer \"%s\" has no Master, Speaker or PCM volume\n",
+            device.c_str());
 }
 
 TAlsaMixer::~TAlsaMixer() {

@@ -49,8 +49,8 @@ bool TAlsaSoundDevice::Open(const SoundFormat& format, DoneCallback done) {
         if (err < 0) snd_pcm_close(pcm);
     }
     if (err < 0) {
-        qmLog("[5][AlsaSound] (Open) PCM \"%s\": %s, playing silently\n", m_strPcmName.c_str(),
-              snd_strerror(err));
+        qmLogAt(5, log_tag::kAlsaSound, "(Open) PCM \"%s\": %s, playing silently\n",
+                m_strPcmName.c_str(), snd_strerror(err));
         pcm = nullptr;
     }
     m_pPcm = pcm;
@@ -204,8 +204,8 @@ bool TAlsaSoundDevice::PlayToPcm(const uint8_t* data, size_t bytes) {
         if (written < 0) {
             const int err = snd_pcm_recover(m_pPcm, int(written), 1);
             if (err < 0) {
-                qmLog("[5][AlsaSound] (Play) PCM \"%s\" failed: %s, playing silently\n",
-                      m_strPcmName.c_str(), snd_strerror(err));
+                qmLogAt(5, log_tag::kAlsaSound, "(Play) PCM \"%s\" failed: %s, playing silently\n",
+                        m_strPcmName.c_str(), snd_strerror(err));
                 ClosePcm();
                 return false;
             }

@@ -11,6 +11,23 @@ namespace qm {
 // Writes the formatted text as it is, e.g. "CQMParseIndex::CloseFile Start\n".
 void qmLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// The tags of qmLogAt's lines, one per part of the engine. Some read as the
+// recorder's software has always written them (its disk lines say
+// "ParseIndex", its disk seek "QMParseInex"): tools that read the lines
+// expect them so.
+namespace log_tag {
+inline constexpr char kParseIndex[] = "QMParseIndex";
+inline constexpr char kDiskOpen[] = "ParseIndex";
+inline constexpr char kDiskSeek[] = "QMParseInex";
+inline constexpr char kPlayer[] = "QMPlayerEx";
+inline constexpr char kSaveAviJob[] = "SaveAviJob";
+inline constexpr char kQmtool[] = "qmtool";
+inline constexpr char kFfmpeg[] = "FFmpeg";
+inline constexpr char kAlsa[] = "ALSA";
+inline constexpr char kAlsaMixer[] = "AlsaMixer";
+inline constexpr char kAlsaSound[] = "AlsaSound";
+} // namespace log_tag
+
 // Writes "[level][tag] " followed by the formatted text; level 3 is for
 // frequent lines, 9 for rare ones.
 void qmLogAt(int level, const char* tag, const char* fmt, ...)

@@ -51,42 +51,40 @@ uint64_t FrameFileTime(const FrameRecord& record) {
     return uint64_t(int64_t(kFileTimeEpochOffset) + units);
 }
 
-int CQMPlayerEx::DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
-                            uint64_t frameTime) {
+void CQMPlayerEx::DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
+                             uint64_t frameTime) {
     const int w = record.width, h = record.height;
     std::lock_guard draw(m_csDraw);
     m_renderer.DrawChannel(this, channel, w, h, picture, channel == m_nSelCh ? 1 : 0, frameTime,
                            CellRect{0, 0, w, h}, m_rcCell[channel], record.info);
     m_nDrawCount.fetch_add(1, std::memory_order_relaxed);
-    return 1;
 }
 
-int CQMPlayerEx::bProcessVideoFrame(int channel) {
+void CQMPlayerEx::bProcessVideoFrame(int channel) {
     const FrameRecord& record = m_lastVideo[channel];
     const uint64_t frameTime = FrameFileTime(record);
     std::lock_guard picture(m_csPicture[channel]);
     PictureBuffer& buffer = m_picture[channel];
-    if (!buffer.IsAllocated() && !buffer.Allocate()) return 1;
-    if (!m_bDisplayed[channel]) return 1;
+    if (!buffer.IsAllocated() && !buffer.Allocate()) return;
+    if (!m_bDisplayed[channel]) return;
     m_nDecoded[channel].fetch_add(1, std::memory_order_relaxed);
     if (DecodeVideoFrame(record, m_decode[channel], buffer.Data())) {
         m_shown[channel] = record;
         m_shown[channel].payload = nullptr;
         DrawLocked(channel, record, buffer.Data(), frameTime);
     } else {
-        qmLogAt(6, "QMPlayerEx",
+        qmLogAt(6, log_tag::kPlayer,
                 "(bProcessVideoFrame) Decode Failed - CH:%d, W/H:%d/%d, Time:%d, Type:%d, Seq:%d",
                 channel, record.width, record.height, int(record.time), record.type,
                 int(record.sequence));
         qmLog("< Decode Failed >\n");
     }
-    return 1;
 }
 
 void CQMPlayerEx::RepaintChannel(int channel) {
     const int first = channel < 0 ? 0 : channel;
-    const int last = channel < 0 ? kPlayerChannels - 1 : channel;
-    for (int c = first; c <= last && c < kPlayerChannels; ++c) {
+    const int last = channel < 0 ? kMaxChannels - 1 : channel;
+    for (int c = first; c <= last && c < kMaxChannels; ++c) {
         if (!m_bDisplayed[c]) continue;
         std::lock_guard picture(m_csPicture[c]);
         if (!m_picture[c].IsAllocated()) continue;
@@ -97,13 +95,13 @@ void CQMPlayerEx::RepaintChannel(int channel) {
     }
 }
 
-int CQMPlayerEx::PlayChannelAudio(int channel) {
-    if (channel != m_nSelCh || m_bReverse != 0 || m_nSpeed != 1) return 0;
+bool CQMPlayerEx::PlayChannelAudio(int channel) {
+    if (channel != m_nSelCh || m_bReverse || m_nSpeed != 1) return false;
     const FrameRecord& record = m_lastAudio[channel];
     const uint32_t size = record.size; // packed field: copied, not bound
     const int length = int(std::min(size, kAudioPayloadCapacity));
     CWaveOutRenderImpl* output = m_pWaveOut.get();
-    if (!output || !record.payload || length <= 0) return 1;
+    if (!output || !record.payload || length <= 0) return true;
 
     const uint32_t type = record.codec;
     switch (type) {
@@ -137,7 +135,7 @@ int CQMPlayerEx::PlayChannelAudio(int channel) {
         qmLog("Not support audio codec type:%d\n", int(type));
         break;
     }
-    return 1;
+    return true;
 }
 
 } // namespace qm

@@ -79,7 +79,7 @@ int64_t TPlayThread::Pace(int64_t frameMs, int64_t& e, int64_t& k) {
     e = now - frameMs;
     k = now - p.m_llRefNow;
     if (p.m_nPlayState == kPlayStateStepping) return now;
-    const bool reverse = p.m_bReverse != 0;
+    const bool reverse = p.m_bReverse;
     for (;;) {
         now = WallClockMs();
         e = now - frameMs;
@@ -140,7 +140,7 @@ TPlayThread::Next TPlayThread::Step() {
     const int keyOnly = speed >= 4 ? 1 : 0;
     p.m_nSkipLevel = speed >= 64 ? 3 : speed >= 16 ? 2 : speed >= 8 ? 1 : 0;
 
-    const bool reverse = p.m_bReverse != 0;
+    const bool reverse = p.m_bReverse;
     int got;
     if (!reverse) {
         m_recC.Clear();
@@ -184,7 +184,7 @@ TPlayThread::Next TPlayThread::Step() {
     }
     if (!p.m_bStarted[ch]) {
         if (type != kFrameTypeKey) return Next::Again;
-        p.m_bStarted[ch] = 1;
+        p.m_bStarted[ch] = true;
     }
 
     const int64_t frameMs = FrameTimeMs(m_recA.time, m_recA.microseconds);
@@ -240,9 +240,9 @@ TPlayThread::Next TPlayThread::Step() {
 
     // Catch-up: a channel that falls behind waits for its next key frame.
     if (reverse) {
-        p.m_bStarted[ch] = 0;
+        p.m_bStarted[ch] = false;
     } else if (p.m_nPlayState != kPlayStatePaused && p.m_nSpeed != 1 && p.m_nSpeed != 3) {
-        if (k * (p.m_nSpeed - 1) + e - kCatchUpMs >= p.m_llClockBase) p.m_bStarted[ch] = 0;
+        if (k * (p.m_nSpeed - 1) + e - kCatchUpMs >= p.m_llClockBase) p.m_bStarted[ch] = false;
     }
     return Next::Show;
 }

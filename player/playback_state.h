@@ -4,6 +4,8 @@
 // A small value, copied to whoever renders it (the main window's buttons,
 // status text and timeline); only the player changes it.
 
+#include "storage/formats.h"
+
 #include <cstdint>
 #include <string>
 
@@ -28,8 +30,6 @@ enum class Activity {
     kStepForward,
     kStepReverse,
 };
-
-constexpr int kChannelCount = 32;
 
 struct PlaybackState {
     bool open = false;

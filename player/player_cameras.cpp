@@ -33,8 +33,8 @@ void CQMPlayerEx::SetChannelMask(uint32_t mask) {
 void CQMPlayerEx::ResetChannelsForMode(int newMode) {
     const uint32_t current = m_lists.ModeSet(m_nDisplayMode);
     const uint32_t next = m_lists.ModeSet(newMode);
-    for (int c = 0; c < kPlayerChannels; ++c)
-        if ((next & ~current) & Bit(c)) m_bStarted[c] = 0;
+    for (int c = 0; c < kMaxChannels; ++c)
+        if ((next & ~current) & Bit(c)) m_bStarted[c] = false;
 }
 
 void CQMPlayerEx::SelectChannel(int channel) {
@@ -47,8 +47,8 @@ void CQMPlayerEx::SelectChannel(int channel) {
 void CQMPlayerEx::EnsureSelection() {
     if (m_nSelCh == -1) m_nSelCh = 0;
     const int sel = m_nSelCh;
-    if (sel >= 0 && sel < kPlayerChannels && m_bDisplayed[sel]) return;
-    for (int c = 0; c < kPlayerChannels; ++c) {
+    if (sel >= 0 && sel < kMaxChannels && m_bDisplayed[sel]) return;
+    for (int c = 0; c < kMaxChannels; ++c) {
         if (m_bDisplayed[c]) {
             m_nSelCh = c;
             return;
@@ -91,7 +91,7 @@ void CQMPlayerEx::QuadSplit() {
 }
 
 void CQMPlayerEx::ToggleCamera(int channel, bool on) {
-    if (channel < 0 || channel >= kPlayerChannels) return;
+    if (channel < 0 || channel >= kMaxChannels) return;
     // Puts the channel into a list or takes it out; a full list gives up its
     // first entry.
     auto toggleIn = [&](std::span<int> list, bool sort) {
@@ -140,7 +140,7 @@ void CQMPlayerEx::ToggleCamera(int channel, bool on) {
 }
 
 void CQMPlayerEx::ToggleSingleView(int channel) {
-    if (channel < 0 || channel >= kPlayerChannels) return;
+    if (channel < 0 || channel >= kMaxChannels) return;
     const int before = m_nDisplayMode;
     if (before == 1) {
         const int back = m_nPrevMode >= 2 && m_nPrevMode <= 5 ? m_nPrevMode : 2;
@@ -161,10 +161,10 @@ void CQMPlayerEx::ToggleSingleView(int channel) {
     PublishLayout();
 }
 
-bool CQMPlayerEx::ApplyCamMap(int mode, const std::array<int, kChannelCount>& cameras) {
+bool CQMPlayerEx::ApplyCamMap(int mode, const std::array<int, kMaxChannels>& cameras) {
     const uint32_t recorded = m_reader.m_nChannelMask;
     auto isRecorded = [&](int camera) {
-        return camera >= 1 && camera <= kChannelCount && (recorded & Bit(camera - 1));
+        return camera >= 1 && camera <= kMaxChannels && (recorded & Bit(camera - 1));
     };
     if (std::none_of(cameras.begin(), cameras.end(), isRecorded)) return false;
     auto fill = [&](std::span<int> list) {

@@ -51,7 +51,7 @@ CQMPlayerEx::CQMPlayerEx(QWidget* parent) : QWidget(parent) {
 CQMPlayerEx::~CQMPlayerEx() {
     qmLog("CQMPlayerEx::~CQMPlayerEx Start\n");
     Shutdown();
-    for (int c = 0; c < kPlayerChannels; ++c) {
+    for (int c = 0; c < kMaxChannels; ++c) {
         m_picture[c].Free();
         m_decode[c].pCtrl.reset();
     }
@@ -79,7 +79,7 @@ void CQMPlayerEx::StopThreads() {
 }
 
 void CQMPlayerEx::StartThreads() {
-    for (int c = 0; c < kPlayerChannels; ++c) {
+    for (int c = 0; c < kMaxChannels; ++c) {
         auto* display = new TDisplayPlayThread(this, c);
         display->Begin();
         m_pDisplay[c].store(display, std::memory_order_release);
@@ -142,7 +142,7 @@ bool CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
     m_pWaveOut.reset();
     m_pWaveOut = m_soundDeviceFactory ? std::make_unique<CWaveOutRenderImpl>(m_soundDeviceFactory())
                                       : std::make_unique<CWaveOutRenderImpl>();
-    m_nSoundBytes = 0;
+    m_nSoundBytes = false;
 
     const bool cursor = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
     if (cursor) QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -153,7 +153,7 @@ bool CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
     m_llClockBase = 0;
     m_llRefNow = 0;
     m_nPlayState = kPlayStatePlaying;
-    m_bReverse = 0;
+    m_bReverse = false;
 
     if (!m_timerStatus.isActive()) m_timerStatus.start();
     if (!m_timerInterval.isActive()) m_timerInterval.start();
@@ -187,8 +187,8 @@ void CQMPlayerEx::UpdateLayout() {
         std::lock_guard draw(m_csDraw);
         m_rcCell = layout.cell;
     }
-    for (int c = 0; c < kPlayerChannels; ++c)
-        m_bDisplayed[c] = layout.displayed[c];
+    for (int c = 0; c < kMaxChannels; ++c)
+        m_bDisplayed[c] = layout.displayed[c] != 0;
     // The reader prepares every recorded channel; hidden ones are taken and
     // stored by the play thread but not decoded.
     m_nDisplayedMask = layout.DisplayedMask();
@@ -196,12 +196,12 @@ void CQMPlayerEx::UpdateLayout() {
 
 void CQMPlayerEx::ClearStarted() {
     for (auto& s : m_bStarted)
-        s = 0;
+        s = false;
 }
 
 void CQMPlayerEx::ResetChannelRecords() {
     const FrameRecord& sample = SampleFrameRecord();
-    for (int c = 0; c < kPlayerChannels; ++c) {
+    for (int c = 0; c < kMaxChannels; ++c) {
         std::lock_guard picture(m_csPicture[c]);
         m_decode[c].nWidth = sample.width;
         m_decode[c].nHeight = sample.height;
@@ -294,7 +294,7 @@ bool Contains(const CellRect& r, const QPoint& p) {
 
 void CQMPlayerEx::mousePressEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    for (int c = 0; c < kPlayerChannels; ++c) {
+    for (int c = 0; c < kMaxChannels; ++c) {
         if (Contains(CellOf(c), p)) {
             SelectChannel(c);
             break;
@@ -305,7 +305,7 @@ void CQMPlayerEx::mousePressEvent(QMouseEvent* event) {
 
 void CQMPlayerEx::mouseDoubleClickEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    for (int c = 0; c < kPlayerChannels; ++c) {
+    for (int c = 0; c < kMaxChannels; ++c) {
         if (!Contains(CellOf(c), p)) continue;
         SelectChannel(c);
         if (m_bDisplayed[c]) emit channelDoubleClicked(c);

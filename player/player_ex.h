@@ -37,7 +37,6 @@ class ISoundDevice;
 // What the open recording is read from.
 enum PlaybackSource : int { kSourceArchive = 0, kSourceDisk = 1 };
 
-constexpr int kPlayerChannels = kChannelCount;
 constexpr int kTimerStatus = 4353;   // every 3000 ms
 constexpr int kTimerInterval = 4375; // every 500 ms
 
@@ -122,7 +121,7 @@ public:
     void ToggleSingleView(int channel);
     // The cameras of a camera map (numbers from 1) as the split `mode`
     // shows them, recorded ones only; false when none is recorded.
-    bool ApplyCamMap(int mode, const std::array<int, kChannelCount>& cameras);
+    bool ApplyCamMap(int mode, const std::array<int, kMaxChannels>& cameras);
     void SelectChannel(int channel);
     const ChannelLists& Lists() const { return m_lists; }
 
@@ -133,7 +132,7 @@ public:
     // The play thread's word, for tests and the frame processing.
     PlayState PlayStateNow() const { return PlayState(m_nPlayState.load()); }
     int Speed() const { return m_nSpeed.load(); }
-    bool IsReverse() const { return m_bReverse.load() != 0; }
+    bool IsReverse() const { return m_bReverse.load(); }
 
     void UpdateLayout();
     void ClearStarted();
@@ -147,13 +146,15 @@ public:
     void SetFitScreen(bool fit);
     bool FitScreen() const;
     // A channel waits for its next key frame before it is shown again.
-    void ClearStarted(int channel) { m_bStarted[channel] = 0; }
+    void ClearStarted(int channel) { m_bStarted[channel] = false; }
 
     // Frame processing, run by the display and play threads.
-    int bProcessVideoFrame(int channel);
-    int DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
-                   uint64_t frameTime);
-    int PlayChannelAudio(int channel);
+    void bProcessVideoFrame(int channel);
+    void DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
+                    uint64_t frameTime);
+    // Queues the channel's last sound when it is due (the selected channel,
+    // forward at 1x); false when it is not.
+    bool PlayChannelAudio(int channel);
     // Where the sound of the next opened recording goes; by default ALSA's
     // "default" device (silent without a sound card). Set before opening.
     void SetSoundDeviceFactory(std::function<std::unique_ptr<ISoundDevice>()> factory) {
@@ -171,9 +172,9 @@ public:
 
     // Read-outs for the main window and tests.
     CellRect CellOf(int channel) const;
-    bool IsDisplayed(int channel) const { return m_bDisplayed[channel].load() != 0; }
+    bool IsDisplayed(int channel) const { return m_bDisplayed[channel].load(); }
     uint32_t DisplayedMask() const { return m_nDisplayedMask.load(); }
-    bool IsStarted(int channel) const { return m_bStarted[channel].load() != 0; }
+    bool IsStarted(int channel) const { return m_bStarted[channel].load(); }
     QImage BackBuffer() const;
     // The reader, for benchmarks and tests that watch it.
     const CQMParseIndex& Reader() const { return m_reader; }
@@ -220,6 +221,7 @@ private:
     // Speed and clock settle while the play thread idles; entering the step
     // state last lets exactly one frame through.
     void StartStep(Activity activity);
+    void AwaitStep();
     void ResetChannelsForMode(int newMode);
     void EnsureSelection();
     void UpdateClientSize();
@@ -234,7 +236,7 @@ private:
     // Playback state shared with the play thread.
     std::atomic<int> m_nPlayState{kPlayStatePlaying};
     std::atomic<int> m_nSpeed{1};
-    std::atomic<int> m_bReverse{0};
+    std::atomic<bool> m_bReverse{false};
     std::atomic<int64_t> m_llClockBase{0}; // wall ms minus media ms at the anchor; 0 not anchored
     std::atomic<int64_t> m_llRefNow{0};    // wall ms at the anchor
     std::atomic<uint32_t> m_nLastShownTick{0};
@@ -255,21 +257,21 @@ private:
     mutable std::mutex m_csDraw; // held around every call into m_renderer; guards m_rcCell
 
     ChannelLists m_lists; // user-interface thread only
-    std::array<CellRect, kPlayerChannels> m_rcCell{};
-    std::array<std::atomic<int>, kPlayerChannels> m_bDisplayed{};
+    std::array<CellRect, kMaxChannels> m_rcCell{};
+    std::array<std::atomic<bool>, kMaxChannels> m_bDisplayed{};
     std::atomic<uint32_t> m_nDisplayedMask{0};
-    std::array<std::atomic<int>, kPlayerChannels> m_bStarted{};
+    std::array<std::atomic<bool>, kMaxChannels> m_bStarted{};
 
     // Per channel. The last video record is handed from the play thread to the
     // channel's display thread by the slot and frame-ready events; the shown
     // record (what the cell shows, payload not kept) and the picture buffer are
     // guarded by the channel's picture lock, taken before the drawing lock.
-    std::array<FrameRecord, kPlayerChannels> m_lastVideo{};
-    std::array<FrameRecord, kPlayerChannels> m_lastAudio{};
-    std::array<FrameRecord, kPlayerChannels> m_shown{};
-    std::array<VideoDecodeRecord, kPlayerChannels> m_decode;
-    std::array<PictureBuffer, kPlayerChannels> m_picture;
-    std::array<std::mutex, kPlayerChannels> m_csPicture;
+    std::array<FrameRecord, kMaxChannels> m_lastVideo{};
+    std::array<FrameRecord, kMaxChannels> m_lastAudio{};
+    std::array<FrameRecord, kMaxChannels> m_shown{};
+    std::array<VideoDecodeRecord, kMaxChannels> m_decode;
+    std::array<PictureBuffer, kMaxChannels> m_picture;
+    std::array<std::mutex, kMaxChannels> m_csPicture;
 
     // The selected channel's sound: decoded and queued by the play thread.
     TAudioDecoderCtrl m_audioCtrl;
@@ -278,11 +280,11 @@ private:
     std::atomic<uint64_t> m_nSoundBytes{0};
 
     std::atomic<TPlayThread*> m_pPlayThread{nullptr};
-    std::array<std::atomic<TDisplayPlayThread*>, kPlayerChannels> m_pDisplay{};
+    std::array<std::atomic<TDisplayPlayThread*>, kMaxChannels> m_pDisplay{};
 
     std::atomic<uint64_t> m_nDrawCount{0};
-    std::array<std::atomic<uint64_t>, kPlayerChannels> m_nStored{};
-    std::array<std::atomic<uint64_t>, kPlayerChannels> m_nDecoded{};
+    std::array<std::atomic<uint64_t>, kMaxChannels> m_nStored{};
+    std::array<std::atomic<uint64_t>, kMaxChannels> m_nDecoded{};
 
     std::atomic<int> m_nClientWidth{0};
     std::atomic<int> m_nClientHeight{0};

@@ -114,7 +114,7 @@ uint32_t ChannelLists::ModeSet(int mode) const {
 
 uint32_t Layout::DisplayedMask() const {
     uint32_t mask = 0;
-    for (int c = 0; c < kLayoutChannels; ++c)
+    for (int c = 0; c < kMaxChannels; ++c)
         if (displayed[c]) mask |= 1u << c;
     return mask;
 }

@@ -3,14 +3,14 @@
 // where the cells lie for the five display modes (1 single, 2 quad, 3 nine,
 // 4 sixteen, 5 thirty-two).
 
+#include "storage/formats.h"
+
 #include "render/video_renderer.h"
 
 #include <array>
 #include <cstdint>
 
 namespace qm {
-
-constexpr int kLayoutChannels = 32;
 
 struct ChannelLists {
     int single = 0;
@@ -29,8 +29,8 @@ struct ChannelLists {
 };
 
 struct Layout {
-    std::array<CellRect, kLayoutChannels> cell{};
-    std::array<int, kLayoutChannels> displayed{};
+    std::array<CellRect, kMaxChannels> cell{};
+    std::array<int, kMaxChannels> displayed{};
     uint32_t DisplayedMask() const;
 };
 

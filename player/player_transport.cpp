@@ -24,6 +24,9 @@ constexpr int kTopDiskSpeed = 4;
 constexpr int64_t kPassSliceMs = 20;
 // The play thread acknowledges a pause within one of its idle loops.
 constexpr auto kPauseAckLimit = std::chrono::milliseconds(2010);
+// A step's frame is normally shown within a few milliseconds; at the end of
+// the recording there is none to show.
+constexpr auto kStepLimit = std::chrono::milliseconds(1000);
 
 } // namespace
 
@@ -51,7 +54,7 @@ std::string StatusTextOf(const PlaybackState& state) {
 
 void CQMPlayerEx::Publish(Activity activity) {
     m_state.activity = activity;
-    m_state.reverse = m_bReverse != 0;
+    m_state.reverse = m_bReverse;
     m_state.speed = m_nSpeed;
     m_state.currentTime = m_nCurTime;
     m_state.split = m_nDisplayMode;
@@ -137,11 +140,11 @@ CQMPlayerEx::Outcome CQMPlayerEx::PlayOrPause() {
         }
     }
 
-    const bool wasReverse = m_bReverse != 0;
+    const bool wasReverse = m_bReverse;
     m_llClockBase = 0;
     m_nPlayState = kPlayStatePlaying;
     SetSpeed(1);
-    m_bReverse = 0;
+    m_bReverse = false;
     if (wasReverse) Reseek(false);
     Publish(Activity::kPlaying);
 
@@ -167,8 +170,8 @@ CQMPlayerEx::Outcome CQMPlayerEx::ReverseOrPause() {
         Pause();
         return Outcome::kDone;
     }
-    const bool wasReverse = m_bReverse != 0;
-    m_bReverse = 1;
+    const bool wasReverse = m_bReverse;
+    m_bReverse = true;
     m_nPlayState = kPlayStatePlaying;
     SetSpeed(1);
     m_llRefNow = 0;
@@ -185,8 +188,8 @@ CQMPlayerEx::Outcome CQMPlayerEx::Faster() {
         StepForward();
         return Outcome::kDone;
     }
-    const bool leftReverse = m_bReverse != 0;
-    m_bReverse = 0;
+    const bool leftReverse = m_bReverse;
+    m_bReverse = false;
     if (m_nSourceKind == kSourceDisk && !leftReverse && m_nSpeed * 2 > kTopDiskSpeed)
         return Outcome::kIgnored;
     if (m_nSpeed != kTopSpeed || leftReverse) {
@@ -207,8 +210,8 @@ CQMPlayerEx::Outcome CQMPlayerEx::Slower() {
         StepReverse();
         return Outcome::kDone;
     }
-    const bool wasReverse = m_bReverse != 0;
-    m_bReverse = 1;
+    const bool wasReverse = m_bReverse;
+    m_bReverse = true;
     if (m_nSourceKind == kSourceDisk && wasReverse && m_nSpeed * 2 > kTopDiskSpeed)
         return Outcome::kIgnored;
     if (m_nSpeed != kTopSpeed) {
@@ -234,24 +237,36 @@ void CQMPlayerEx::StartStep(Activity activity) {
     Publish(activity);
 }
 
+void CQMPlayerEx::AwaitStep() {
+    // The next command finds the step done: the play thread has shown its
+    // frame and holds again (or there was no frame to show).
+    TPlayThread* play = m_pPlayThread.load();
+    if (!play || !play->HasThread()) return;
+    std::unique_lock lock(m_csPauseAck);
+    m_cvPauseAck.wait_for(lock, kStepLimit,
+                          [&] { return m_nPlayState != kPlayStateStepping && m_bPauseAck; });
+}
+
 void CQMPlayerEx::StepForward() {
-    const bool turn = m_bReverse != 0;
+    const bool turn = m_bReverse;
     if (turn) {
-        m_bReverse = 0;
+        m_bReverse = false;
         Reseek(false);
     }
     StartStep(Activity::kStepForward);
     if (turn) AwaitPass(false);
+    AwaitStep();
 }
 
 void CQMPlayerEx::StepReverse() {
-    const bool turn = m_bReverse == 0;
+    const bool turn = !m_bReverse;
     if (turn) {
-        m_bReverse = 1;
+        m_bReverse = true;
         Reseek(true);
     }
     StartStep(Activity::kStepReverse);
     if (turn) AwaitPass(false);
+    AwaitStep();
 }
 
 void CQMPlayerEx::HoldForSeek() {
@@ -259,7 +274,7 @@ void CQMPlayerEx::HoldForSeek() {
 }
 
 void CQMPlayerEx::SeekTo(uint32_t time) {
-    m_bReverse = 0;
+    m_bReverse = false;
     m_nPlayState = kPlayStatePaused;
     SetSpeed(1);
     if (m_reader.IsOpen()) m_reader.SeekByTime(time, 0);

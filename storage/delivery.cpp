@@ -82,8 +82,8 @@ bool CQMParseIndex::FillVideoRecord(int c, FrameRecord* video, bool forward) {
     const size_t size = parts->totalSize();
     if (size == 0) return false;
     if (size > kVideoPayloadCapacity) {
-        qmLog("[6][QMParseIndex] (GetNextFrame) CH:%d frame of %zu bytes exceeds the record\n", c,
-              size);
+        qmLogAt(6, log_tag::kParseIndex,
+                "(GetNextFrame) CH:%d frame of %zu bytes exceeds the record\n", c, size);
         return false;
     }
     if (video->payload) parts->copyTo(std::span<uint8_t>(video->payload, size));
@@ -260,11 +260,12 @@ bool CQMParseIndex::WaitForPreparedSlots(int64_t stallMs) {
         } else if (WallClockMs() - lastChange > stallMs) {
             for (int c = 0; c < kMaxChannels; ++c)
                 if (m_nChannelMask & (1u << c))
-                    qmLog("[7][QMParseIndex] (WaitForPreparedSlots) stalled CH:%d state:%d "
-                          "parity:%d buffers:%d/%d/%d/%d\n",
-                          c, m_channels[c].frameState.load(), m_channels[c].parity.load(),
-                          m_buffers[0].state.load(), m_buffers[1].state.load(),
-                          m_buffers[2].state.load(), m_buffers[3].state.load());
+                    qmLogAt(7, log_tag::kParseIndex,
+                            "(WaitForPreparedSlots) stalled CH:%d state:%d "
+                            "parity:%d buffers:%d/%d/%d/%d\n",
+                            c, m_channels[c].frameState.load(), m_channels[c].parity.load(),
+                            m_buffers[0].state.load(), m_buffers[1].state.load(),
+                            m_buffers[2].state.load(), m_buffers[3].state.load());
             return false;
         }
     }

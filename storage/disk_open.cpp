@@ -10,18 +10,18 @@
 
 namespace qm {
 
-int CQMParseIndex::OpenDisk(int drive) {
+bool CQMParseIndex::OpenDisk(int drive) {
     const auto physical = PhysicalDriveAt(drive);
     if (!physical) {
         if (m_bOpen || m_pDisk) CloseFile();
         ResetPerOpenState();
         m_strOpenError = "there is no drive " + std::to_string(drive);
-        return 0;
+        return false;
     }
     return OpenDiskPath(physical->path);
 }
 
-int CQMParseIndex::OpenDiskPath(const std::string& path) {
+bool CQMParseIndex::OpenDiskPath(const std::string& path) {
     int error = 0;
     auto device = OpenRawDevice(path, &error);
     if (!device) {
@@ -29,18 +29,18 @@ int CQMParseIndex::OpenDiskPath(const std::string& path) {
         ResetPerOpenState();
         m_strPath = path;
         m_strOpenError = std::strerror(error);
-        return 0;
+        return false;
     }
     return OpenDiskDevice(std::move(device), path);
 }
 
-int CQMParseIndex::OpenDiskDevice(std::shared_ptr<IRawDevice> device, const std::string& name) {
+bool CQMParseIndex::OpenDiskDevice(std::shared_ptr<IRawDevice> device, const std::string& name) {
     if (m_bOpen || m_pDisk) CloseFile();
     m_strPath = name;
     ResetPerOpenState();
     if (!device) {
         m_strOpenError = "no device";
-        return 0;
+        return false;
     }
     m_pDisk = std::move(device);
     m_pBlockReader = std::make_unique<TimedBlockReader>(m_pDisk);
@@ -48,9 +48,9 @@ int CQMParseIndex::OpenDiskDevice(std::shared_ptr<IRawDevice> device, const std:
         const std::string why = m_strOpenError;
         CloseFile();
         m_strOpenError = why;
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
 bool CQMParseIndex::ReadDiskInfo() {
@@ -58,9 +58,9 @@ bool CQMParseIndex::ReadDiskInfo() {
     const auto sector = FindDiskInfo(*m_pDisk, error);
     if (!sector) {
         if (error.fault == IndexFault::kHeaderUnreadable)
-            qmLog("[6][ParseIndex] Read DiskInfo Error: %d", error.code);
+            qmLogAt(6, log_tag::kDiskOpen, "Read DiskInfo Error: %d", error.code);
         else
-            qmLog("[6][ParseIndex] Wrong HDD marker:%d", int(error.marker));
+            qmLogAt(6, log_tag::kDiskOpen, "Wrong HDD marker:%d", int(error.marker));
         m_strOpenError = error.text;
         return false;
     }
@@ -77,21 +77,22 @@ bool CQMParseIndex::LoadDiskIndex() {
     const bool loaded = ReadDiskIndex(*m_pDisk, info, index, error);
     switch (error.fault) {
     case IndexFault::kBlockSize:
-        qmLog("[6][ParseIndex] Bad block size:%u", info.blockSize);
+        qmLogAt(6, log_tag::kDiskOpen, "Bad block size:%u", info.blockSize);
         break;
     case IndexFault::kTablePlace:
-        qmLog("[6][ParseIndex] Bad MHS: %u bytes at %llu", info.mhsLength,
-              (unsigned long long)info.mhsOffset);
+        qmLogAt(6, log_tag::kDiskOpen, "Bad MHS: %u bytes at %llu", info.mhsLength,
+                (unsigned long long)info.mhsOffset);
         break;
     case IndexFault::kTableUnreadable:
-        qmLog("[6][ParseIndex] Read MHS Error: %d", error.code);
+        qmLogAt(6, log_tag::kDiskOpen, "Read MHS Error: %d", error.code);
         break;
     case IndexFault::kNone:
     case IndexFault::kNoBlock:
-        qmLog("[6][ParseIndex] MHS slots:%zu, blocks:%zu, empty:%zu, invalid:%zu, beyond the "
-              "disk:%zu",
-              index.slotCount, index.blocks.size(), index.emptySlots, index.invalidSlots,
-              index.outsideSlots);
+        qmLogAt(6, log_tag::kDiskOpen,
+                "MHS slots:%zu, blocks:%zu, empty:%zu, invalid:%zu, beyond the "
+                "disk:%zu",
+                index.slotCount, index.blocks.size(), index.emptySlots, index.invalidSlots,
+                index.outsideSlots);
         break;
     default:
         break;
@@ -110,8 +111,8 @@ bool CQMParseIndex::LoadDiskIndex() {
     return true;
 }
 
-int CQMParseIndex::OpenDiskInternal() {
-    if (!ReadDiskInfo() || !LoadDiskIndex()) return 0;
+bool CQMParseIndex::OpenDiskInternal() {
+    if (!ReadDiskInfo() || !LoadDiskIndex()) return false;
     const DiskInfo& info = m_diskInfo;
     m_nBlockSize = info.blockSize;
     m_llTotalSize = uint64_t(m_diskLists[0].size() + m_diskLists[1].size()) * m_nBlockSize;
@@ -129,8 +130,8 @@ int CQMParseIndex::OpenDiskInternal() {
     // The reader has buffers for two groups; a larger count is a damaged sector.
     m_nGroups = info.groups();
     if (info.channels / kChannelsPerGroup > kMaxGroups)
-        qmLog("[6][ParseIndex] DiskInfo channels:%d, held to %d groups", int(info.channels),
-              kMaxGroups);
+        qmLogAt(6, log_tag::kDiskOpen, "DiskInfo channels:%d, held to %d groups",
+                int(info.channels), kMaxGroups);
     for (int g = 0; g < m_nGroups; ++g)
         for (int k = 0; k < 2; ++k)
             m_buffers[g * 2 + k].data.resize(m_nBlockSize);
@@ -150,7 +151,7 @@ int CQMParseIndex::OpenDiskInternal() {
     m_bOpen = true;
     m_evOpened.Set();
     qmLog("CQMParseIndex::OpenDisk done\n");
-    return 1;
+    return true;
 }
 
 } // namespace qm

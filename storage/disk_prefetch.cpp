@@ -21,20 +21,20 @@ bool CQMParseIndex::ReadDiskBlock(int v, int b, int64_t timeoutMs, BlockHeader& 
     if (buffer.data.size() < B) buffer.data.resize(B);
     const TimedReadResult read = m_pBlockReader->Read(buffer.data.data(), position, B, timeoutMs);
     if (!read.ok()) {
-        qmLog("[6][QMParseIndex] (WatchHDDThread) Read block:%u failed - err:%d%s", n, read.error,
-              read.status == TimedReadStatus::kTimedOut ? " (timed out)" : "");
+        qmLogAt(6, log_tag::kParseIndex, "(WatchHDDThread) Read block:%u failed - err:%d%s", n,
+                read.error, read.status == TimedReadStatus::kTimedOut ? " (timed out)" : "");
         return false;
     }
     const ByteView bytes(buffer.data.data() + B - kBlockHeaderSize, kBlockHeaderSize);
     const auto parsed = parseBlockHeader(bytes, uint8_t(m_nByteOrder));
     if (!parsed || !parsed->hasMarker()) {
-        qmLog("[6][QMParseIndex] (WatchHDDThread) Block:%u has no block marker:%d", n,
-              parsed ? int(parsed->marker) : 0);
+        qmLogAt(6, log_tag::kParseIndex, "(WatchHDDThread) Block:%u has no block marker:%d", n,
+                parsed ? int(parsed->marker) : 0);
         return false;
     }
     const auto geo = blockGeometry(n, B, parsed->iSectors, parsed->pSectors, m_diskInfo.dataBase);
     if (!geo) {
-        qmLog("[6][QMParseIndex] (WatchHDDThread) Block:%u leaves no data area", n);
+        qmLogAt(6, log_tag::kParseIndex, "(WatchHDDThread) Block:%u leaves no data area", n);
         return false;
     }
     header = *parsed;
@@ -67,9 +67,10 @@ void CQMParseIndex::PublishDiskBlock(int v, int b, const BlockHeader& header,
     m_llReadPosition = uint64_t(v - 1) * m_nBlockSize;
     buffer.state.store(kBufferLoaded, std::memory_order_release);
     NoteProgress();
-    qmLog("[8][QMParseIndex] (WatchHDDThread) Load block:%d into Buffer:%d, Time:%d-%d, Type:%d %s",
-          int(m_diskLists[b / 2][size_t(v - 1)].sequence), b % 2, int(header.startTime),
-          int(header.endTime), int(header.type), how);
+    qmLogAt(8, log_tag::kParseIndex,
+            "(WatchHDDThread) Load block:%d into Buffer:%d, Time:%d-%d, Type:%d %s",
+            int(m_diskLists[b / 2][size_t(v - 1)].sequence), b % 2, int(header.startTime),
+            int(header.endTime), int(header.type), how);
 }
 
 // The disk's blocks, read whole with the prefetch's time limit.
@@ -108,11 +109,11 @@ void CQMParseIndex::StartGroupWithNextBlock(int g, int direction) {
     }
 }
 
-int CQMParseIndex::SeekHDDByTime(uint32_t time, int direction) {
-    if (!IsDisk()) return 0;
-    int idle = 0;
-    if (!m_bSeeking.compare_exchange_strong(idle, 1)) return 0;
-    qmLog("[5][QMParseInex] (SeekHDDByTime) Time:%d", int(time));
+bool CQMParseIndex::SeekHDDByTime(uint32_t time, int direction) {
+    if (!IsDisk()) return false;
+    bool idle = false;
+    if (!m_bSeeking.compare_exchange_strong(idle, true)) return false;
+    qmLogAt(5, log_tag::kDiskSeek, "(SeekHDDByTime) Time:%d", int(time));
     std::lock_guard seek(m_csSeek);
     std::lock_guard load(m_csLoad);
     std::unique_lock buffers(m_csBuffers);
@@ -142,7 +143,7 @@ int CQMParseIndex::SeekHDDByTime(uint32_t time, int direction) {
     FinishSeek();
     buffers.unlock();
     EndSeek();
-    return 1;
+    return true;
 }
 
 } // namespace qm

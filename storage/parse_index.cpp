@@ -70,23 +70,23 @@ void CQMParseIndex::ResetPerOpenState() {
     }
 }
 
-int CQMParseIndex::OpenFile(const std::string& path) {
+bool CQMParseIndex::OpenFile(const std::string& path) {
     if (m_bOpen) CloseFile();
     m_strPath = path;
     ResetPerOpenState();
     if (!bReadInit()) {
         CloseFile();
-        return 0;
+        return false;
     }
     if (m_fdArchive >= 0) ::close(m_fdArchive);
     m_fdArchive = OpenReadOnly(m_strPath);
     if (m_fdArchive < 0 || FileLength(m_fdArchive) == 0) {
         CloseFile();
-        return 0;
+        return false;
     }
     m_llTotalSize = m_llArchiveLength;
     m_bOpen = true;
-    return 1;
+    return true;
 }
 
 size_t CQMParseIndex::BlockCount(int group) const {
@@ -111,12 +111,13 @@ bool CQMParseIndex::LoadIndex(int fd) {
 
     if (!CheckArchiveLayout(*header, m_llArchiveLength, error)) {
         if (error.fault == IndexFault::kBlockSize)
-            qmLog("[6][QMParseIndex] (bReadInit) Bad block size:%u\n", m_nBlockSize);
+            qmLogAt(6, log_tag::kParseIndex, "(bReadInit) Bad block size:%u\n", m_nBlockSize);
         else
-            qmLog("[6][QMParseIndex] (bReadInit) Mini header table outside the file: %llu x 16 at "
-                  "%llu\n",
-                  (unsigned long long)header->miniHeaderCount,
-                  (unsigned long long)header->miniTableOffset);
+            qmLogAt(6, log_tag::kParseIndex,
+                    "(bReadInit) Mini header table outside the file: %llu x 16 at "
+                    "%llu\n",
+                    (unsigned long long)header->miniHeaderCount,
+                    (unsigned long long)header->miniTableOffset);
         return false;
     }
 
@@ -196,7 +197,7 @@ bool CQMParseIndex::LoadIndex(int fd) {
     return true;
 }
 
-int CQMParseIndex::bReadInit() {
+bool CQMParseIndex::bReadInit() {
     for (auto& c : m_channels) {
         c.parity = 0;
         c.readOffset = 0;
@@ -210,11 +211,11 @@ int CQMParseIndex::bReadInit() {
     m_llArchiveLength = 0;
 
     int fd = OpenReadOnly(m_strPath);
-    if (fd < 0) return 0;
+    if (fd < 0) return false;
     m_llArchiveLength = FileLength(fd);
     if (m_llArchiveLength == 0 || !LoadIndex(fd)) {
         ::close(fd);
-        return 0;
+        return false;
     }
 
     EmptyBuffers(false);
@@ -253,12 +254,12 @@ int CQMParseIndex::bReadInit() {
     }
     for (int g = 0; g < m_nGroups; ++g) {
         m_buffers[g * 2].state = kBufferLoaded;
-        if (!bPrepareFirstFrame(g)) return 0;
+        if (!bPrepareFirstFrame(g)) return false;
     }
     StartThreads();
     m_evOpened.Set();
     qmLog("CQMParseIndex::bReadInit done\n");
-    return 1;
+    return true;
 }
 
 void CQMParseIndex::LogBlockLoad(const BlockEntry& entry, const char* how) const {
@@ -277,7 +278,7 @@ bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int buffer
     if (!bh || !bh->hasMarker()) return false;
     auto geo = blockGeometry(n, m_nBlockSize, bh->iSectors, bh->pSectors);
     if (!geo) {
-        qmLog("[6][QMParseIndex] (LoadBlock) BID:%u leaves no data area\n", unsigned(n));
+        qmLogAt(6, log_tag::kParseIndex, "(LoadBlock) BID:%u leaves no data area\n", unsigned(n));
         return false;
     }
 
@@ -395,7 +396,7 @@ void CQMParseIndex::StopThreads() {
     m_pWatchThread.reset();
 }
 
-int CQMParseIndex::CloseFile() {
+void CQMParseIndex::CloseFile() {
     qmLog("CQMParseIndex::CloseFile Start\n");
     StopThreads();
     if (m_fdArchive >= 0) ::close(m_fdArchive);
@@ -413,7 +414,7 @@ int CQMParseIndex::CloseFile() {
         c.iCursor = c.pCursor = -1;
     }
     qmLog("CQMParseIndex::CloseFile End\n");
-    return 1;
+    return;
 }
 
 } // namespace qm

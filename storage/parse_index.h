@@ -124,20 +124,20 @@ public:
     CQMParseIndex(const CQMParseIndex&) = delete;
     CQMParseIndex& operator=(const CQMParseIndex&) = delete;
 
-    int OpenFile(const std::string& path);
-    int bReadInit();
-    int CloseFile();
+    bool OpenFile(const std::string& path);
+    bool bReadInit();
+    void CloseFile();
 
     // A DVR disk: drive n (the n-th whole disk of the computer), a block device
     // or disk image by path, or a device already opened (tests hand in devices
     // that fail on purpose). 1 on success, 0 with OpenError() set.
-    int OpenDisk(int drive);
-    int OpenDiskPath(const std::string& path);
-    int OpenDiskDevice(std::shared_ptr<IRawDevice> device, const std::string& name);
+    bool OpenDisk(int drive);
+    bool OpenDiskPath(const std::string& path);
+    bool OpenDiskDevice(std::shared_ptr<IRawDevice> device, const std::string& name);
 
     // On a disk, SeekByTime runs SeekHDDByTime.
-    int SeekByTime(uint32_t time, int direction);
-    int SeekHDDByTime(uint32_t time, int direction);
+    bool SeekByTime(uint32_t time, int direction);
+    bool SeekHDDByTime(uint32_t time, int direction);
     void ClearChannelLists(int channel, int k);
 
     int GetNextFrame(FrameRecord* video, int keyFramesOnly, FrameRecord* audio, int wantAudio,
@@ -211,7 +211,7 @@ public:
     // Shared with the player and the main window.
     std::atomic<uint64_t> m_llTotalSize{0};
     std::atomic<uint64_t> m_llReadPosition{0};
-    std::atomic<int> m_bSeeking{0};
+    std::atomic<bool> m_bSeeking{false};
     // 0: a pass is asked for; 1: the pass asked for is under way; -1: done.
     std::atomic<int> m_nPassHandshake{0};
     std::atomic<int> m_nDirection{0}; // 0 forward, 1 reverse
@@ -274,7 +274,7 @@ private:
 
     void WatchThreadProc();
 
-    int OpenDiskInternal();
+    bool OpenDiskInternal();
     bool ReadDiskInfo();
     bool LoadDiskIndex();
     // After a seek could not read its block: the group's channels start the

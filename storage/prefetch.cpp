@@ -135,7 +135,7 @@ void CQMParseIndex::WaitWhileSeeking() {
 }
 
 void CQMParseIndex::EndSeek() {
-    m_bSeeking = 0;
+    m_bSeeking = false;
     NoteProgress();
     m_evPrepare.Set();
     m_evWatch.Set();
@@ -183,7 +183,7 @@ void CQMParseIndex::PrefetchLoop(BlockSource& source) {
 bool CQMParseIndex::WaitForPass(int64_t timeoutMs) {
     std::unique_lock lock(m_csProgress);
     return m_cvProgress.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(timeoutMs, 0)),
-                                 [&] { return m_bSeeking == 0 && m_nPassHandshake == -1; });
+                                 [&] { return !m_bSeeking && m_nPassHandshake == -1; });
 }
 
 void CQMParseIndex::WatchThreadProc() {
@@ -259,7 +259,7 @@ void CQMParseIndex::PlaceChannels(int g, uint32_t time, bool disk) {
         }
         if (slot.iCursor < 0) {
             // Nothing to start from here: the channel begins with the next block.
-            if (disk) qmLog("[9][QMParseIndex] (WatchHDDThread) Seek CH:%d Failed!", c);
+            if (disk) qmLogAt(9, log_tag::kParseIndex, "(WatchHDDThread) Seek CH:%d Failed!", c);
             continue;
         }
         slot.readOffset = iList[slot.iCursor].offset;
@@ -280,11 +280,11 @@ void CQMParseIndex::FinishSeek() {
         if (m_nChannelMask & (1u << c)) m_channels[c].frameState = kSlotEmpty;
 }
 
-int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
+bool CQMParseIndex::SeekByTime(uint32_t time, int direction) {
     if (IsDisk()) return SeekHDDByTime(time, direction);
-    if (m_llTotalSize == 0) return 0;
-    int idle = 0;
-    if (!m_bSeeking.compare_exchange_strong(idle, 1)) return 0;
+    if (m_llTotalSize == 0) return false;
+    bool idle = false;
+    if (!m_bSeeking.compare_exchange_strong(idle, true)) return false;
     std::lock_guard seek(m_csSeek);
     std::lock_guard load(m_csLoad);
     std::unique_lock buffers(m_csBuffers);
@@ -292,7 +292,7 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
     const int fd = OpenReadOnly(m_strPath);
     if (fd < 0) {
         EndSeek();
-        return 0;
+        return false;
     }
     direction = direction ? 1 : 0;
     ResetBuffersForSeek(direction);
@@ -313,7 +313,7 @@ int CQMParseIndex::SeekByTime(uint32_t time, int direction) {
     FinishSeek();
     buffers.unlock();
     EndSeek();
-    return 1;
+    return true;
 }
 
 } // namespace qm

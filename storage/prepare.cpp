@@ -71,10 +71,11 @@ bool CQMParseIndex::TakeForward(int c, int b) {
         auto header = HeaderAt(buffer, offset);
         if (!header || !header->hasMarker() || header->channel != c ||
             !FrameIsSound(buffer, offset, *header)) {
-            qmLog("[9][QMParseIndex] (PrepareThreadProc) Skip Frame - CH:%d, Marker:%d, "
-                  "Time:%d, Offset:%d, Size:%d",
-                  c, header ? int(header->marker) : 0, header ? int(header->time) : 0, int(offset),
-                  header ? int(header->length) : 0);
+            qmLogAt(9, log_tag::kParseIndex,
+                    "(PrepareThreadProc) Skip Frame - CH:%d, Marker:%d, "
+                    "Time:%d, Offset:%d, Size:%d",
+                    c, header ? int(header->marker) : 0, header ? int(header->time) : 0,
+                    int(offset), header ? int(header->length) : 0);
             m_nDamagedFrames[c].fetch_add(1, std::memory_order_relaxed);
             continue;
         }

@@ -251,7 +251,7 @@ TEST(DiskSeek, ASeekWhileOneRunsIsRefused) {
     device->HoldRange(image.layout.dataBase, device->Size());
     std::atomic<int> first{-1};
     std::thread held([&] { first = disk.SeekHDDByTime(t, 0); });
-    while (disk.m_bSeeking.load() == 0 && first.load() == -1)
+    while (!disk.m_bSeeking.load() && first.load() == -1)
         std::this_thread::yield();
     EXPECT_EQ(disk.SeekHDDByTime(t, 1), 0);
     EXPECT_EQ(disk.SeekByTime(t + 1, 0), 0);

@@ -215,7 +215,7 @@ TEST(ParseIndexOpen, CanBeReopenedAndRefusesMissingFiles) {
     ASSERT_EQ(reader.OpenFile(path), 1);
     ASSERT_EQ(reader.OpenFile(path), 1);
     EXPECT_EQ(ReadForward(reader).size(), ExpectedFrames(plan).size());
-    EXPECT_EQ(reader.CloseFile(), 1);
+    reader.CloseFile();
     EXPECT_EQ(reader.SeekByTime(plan.start, 0), 0);
 }
 
@@ -360,10 +360,10 @@ TEST_F(ParseIndexSeek, ReverseGivesKeyFramesLatestFirstAcrossBlocks) {
 }
 
 TEST_F(ParseIndexSeek, ASeekWhileOneRunsIsRefused) {
-    reader.m_bSeeking = 1;
+    reader.m_bSeeking = true;
     EXPECT_EQ(reader.SeekByTime(plan.start + 2, 0), 0);
     EXPECT_EQ(reader.SeekByTime(plan.start + 2, 1), 0);
-    reader.m_bSeeking = 0;
+    reader.m_bSeeking = false;
 
     // A seek held while it runs: the recording's path becomes a FIFO, whose
     // open() waits for a writer (the reader's threads keep the file they
@@ -390,7 +390,7 @@ TEST_F(ParseIndexSeek, ASeekWhileOneRunsIsRefused) {
     });
     std::atomic<int> first{-1};
     std::thread held([&] { first = reader.SeekByTime(plan.start + 2, 0); });
-    while (reader.m_bSeeking.load() == 0 && first.load() == -1)
+    while (!reader.m_bSeeking.load() && first.load() == -1)
         std::this_thread::yield();
     EXPECT_EQ(reader.SeekByTime(plan.start + 3, 0), 0);
     EXPECT_EQ(reader.SeekByTime(plan.start + 4, 1), 0);
@@ -455,10 +455,10 @@ TEST(ParseIndexPass, WaitForPassReturnsOnceAPassHasFollowedTheSeek) {
     ASSERT_EQ(reader.OpenFile(path), 1);
 
     // While a seek runs no pass can answer.
-    reader.m_bSeeking = 1;
+    reader.m_bSeeking = true;
     reader.BeginPassWait();
     EXPECT_FALSE(reader.WaitForPass(100));
-    reader.m_bSeeking = 0;
+    reader.m_bSeeking = false;
 
     const struct {
         uint32_t second;

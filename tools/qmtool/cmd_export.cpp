@@ -41,7 +41,7 @@ public:
     bool Decode(uint8_t audioType, qm::ByteView sound, std::vector<uint8_t>& pcm) override {
         if (m_pDecoder && m_pDecoder->Decode(audioType, sound, pcm)) return true;
         if (m_reported.insert(audioType).second)
-            qm::qmLogAt(5, "qmtool",
+            qm::qmLogAt(5, qm::log_tag::kQmtool,
                         "(export) No decoder for audio type %d: its sound is left out\n",
                         int(audioType));
         pcm.clear();

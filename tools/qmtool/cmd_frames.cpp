@@ -39,20 +39,25 @@ int RunFrames(const ParsedArgs& args) {
         const uint32_t index = reader.LastDeliveredIndex();
         summary.AddFrame(video.channel, time);
         if (json) {
+            // The record is packed: its fields are copied, never bound.
+            const uint32_t seconds = video.time, sequence = video.sequence, bytes = video.size;
+            const unsigned width = video.width, height = video.height;
+            const unsigned audioType = audio.codec, audioBytes = audio.size;
+            const unsigned zone = video.timeZone;
             Json j;
             j["channel"] = video.channel + 1;
             j["type"] = type;
-            j["time"] = video.time;
+            j["time"] = seconds;
             j["ms"] = ms;
-            j["seq"] = video.sequence;
+            j["seq"] = sequence;
             j["index"] = index;
-            j["width"] = video.width;
-            j["height"] = video.height;
-            j["video_bytes"] = video.size;
-            j["audio_type"] = audio.codec;
-            j["audio_bytes"] = audio.size;
+            j["width"] = width;
+            j["height"] = height;
+            j["video_bytes"] = bytes;
+            j["audio_type"] = audioType;
+            j["audio_bytes"] = audioBytes;
             j["clock"] = qm::FormatClock(clock, time);
-            j["tz"] = video.timeZone;
+            j["tz"] = zone;
             std::printf("%s\n", Dump(j).c_str());
         } else {
             std::printf("%3d %-4s %-24s %-8u %-5u %4ux%-5u %-9u %u:%u\n", video.channel + 1, type,
