@@ -33,17 +33,21 @@ constexpr size_t kExportAudioBufferBytes = 65536;
 // A grown video buffer keeps this much room beyond the frame.
 constexpr size_t kExportVideoMargin = 2048;
 
-struct ExportFrame {
-    std::vector<uint8_t> video; // its size is the buffer's capacity
-    uint32_t length = 0;        // bytes of the frame in `video`
+// What a frame is, apart from its bytes.
+struct ExportFrameInfo {
     int width = 0;
     int height = 0;
     bool key = false;
     int videoKind = 0; // the AVI writer's video chunk kind
     uint32_t seconds = 0;
-    uint32_t subsecond = 0;     // microseconds
-    bool hasAudio = false;      // the frame carries sound, decoded or not
-    uint8_t audioType = 0;      // the frame header's audio coding type
+    uint32_t subsecond = 0; // microseconds
+    bool hasAudio = false;  // the frame carries sound, decoded or not
+    uint8_t audioType = 0;  // the frame header's audio coding type
+};
+
+struct ExportFrame : ExportFrameInfo {
+    std::vector<uint8_t> video; // its size is the buffer's capacity
+    uint32_t length = 0;        // bytes of the frame in `video`
     std::vector<uint8_t> audio; // this frame's decoded PCM; empty when none
 
     ExportFrame() : video(kExportVideoBufferBytes) { audio.reserve(kExportAudioBufferBytes); }

@@ -12,16 +12,9 @@ TRangeFrameReader::TRangeFrameReader(IExportFrameReader& inner, int64_t first,
 
 void TRangeFrameReader::Hold(const ExportFrame& frame) {
     Held held;
+    held.info = frame;
     held.video.assign(frame.video.begin(), frame.video.begin() + frame.length);
     held.audio = frame.audio;
-    held.width = frame.width;
-    held.height = frame.height;
-    held.videoKind = frame.videoKind;
-    held.key = frame.key;
-    held.hasAudio = frame.hasAudio;
-    held.audioType = frame.audioType;
-    held.seconds = frame.seconds;
-    held.subsecond = frame.subsecond;
     m_nHeldBytes += held.video.size() + held.audio.size();
     m_held.push_back(std::move(held));
 }
@@ -32,14 +25,7 @@ void TRangeFrameReader::Restore(Held& held, ExportFrame& frame) {
     std::copy(held.video.begin(), held.video.end(), frame.video.begin());
     frame.length = uint32_t(held.video.size());
     frame.audio = std::move(held.audio);
-    frame.width = held.width;
-    frame.height = held.height;
-    frame.videoKind = held.videoKind;
-    frame.key = held.key;
-    frame.hasAudio = held.hasAudio;
-    frame.audioType = held.audioType;
-    frame.seconds = held.seconds;
-    frame.subsecond = held.subsecond;
+    static_cast<ExportFrameInfo&>(frame) = held.info;
 }
 
 bool TRangeFrameReader::Prime() {

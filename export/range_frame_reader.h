@@ -37,12 +37,9 @@ public:
 
 private:
     struct Held {
-        std::vector<uint8_t> video;
+        ExportFrameInfo info;
+        std::vector<uint8_t> video; // exactly the frame's bytes
         std::vector<uint8_t> audio;
-        int width = 0, height = 0, videoKind = 0;
-        bool key = false, hasAudio = false;
-        uint8_t audioType = 0;
-        uint32_t seconds = 0, subsecond = 0;
     };
     void Hold(const ExportFrame& frame);
     static void Restore(Held& held, ExportFrame& frame);
