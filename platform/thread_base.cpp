@@ -68,9 +68,9 @@ TQMThreadBase::~TQMThreadBase() {
     Stop();
 }
 
-int TQMThreadBase::Start(int priority) {
+bool TQMThreadBase::Start(int priority) {
     std::lock_guard<std::mutex> guard(m_startLock);
-    if (m_pThread.load(std::memory_order_acquire) != nullptr) return 0;
+    if (m_pThread.load(std::memory_order_acquire) != nullptr) return false;
     if (!IsPriorityLevel(priority)) priority = CurrentThreadPriority();
     BaseNice(); // fixed before any worker can change its own nice value
     m_nPriority.store(priority, std::memory_order_relaxed);
@@ -80,21 +80,20 @@ int TQMThreadBase::Start(int priority) {
         thread = new std::thread(&TQMThreadBase::Entry, this, priority);
     } catch (const std::system_error& e) {
         qmLog("TQMThreadBase::Start cannot create a thread: %s\n", e.what());
-        return 0;
+        return false;
     }
     m_pThread.store(thread, std::memory_order_release);
-    return 1;
+    return true;
 }
 
-int TQMThreadBase::Stop() {
+void TQMThreadBase::Stop() {
     std::thread* thread = m_pThread.exchange(nullptr, std::memory_order_acq_rel);
-    if (thread == nullptr) return 0;
+    if (thread == nullptr) return;
     if (thread->get_id() == std::this_thread::get_id())
         thread->detach();
     else if (thread->joinable())
         thread->join();
     delete thread;
-    return 0;
 }
 
 void TQMThreadBase::Entry(TQMThreadBase* self, int priority) {

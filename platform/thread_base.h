@@ -37,17 +37,17 @@ public:
     // this one runs, the derived part is gone.
     virtual ~TQMThreadBase();
 
-    // Returns 1 when a new thread was started, 0 when one already exists
+    // True when a new thread was started; false when one already exists
     // (started and not yet stopped) or the system cannot create one. A
     // priority that is not one of the levels above is replaced by the
     // calling thread's level.
-    virtual int Start(int priority);
+    virtual bool Start(int priority);
 
-    // Waits for the thread to end and releases it; returns 0. Of several
-    // concurrent callers exactly one waits. Called from the thread itself, the
-    // thread is released without waiting (it would wait for itself) and runs
-    // on to the end of Run(); the object must outlive that.
-    virtual int Stop();
+    // Waits for the thread to end and releases it. Of several concurrent
+    // callers exactly one waits. Called from the thread itself, the thread is
+    // released without waiting (it would wait for itself) and runs on to the
+    // end of Run(); the object must outlive that.
+    virtual void Stop();
 
     bool HasThread() const { return m_pThread.load(std::memory_order_acquire) != nullptr; }
     int Priority() const { return m_nPriority.load(std::memory_order_relaxed); }

@@ -13,7 +13,7 @@ TDisplayPlayThread::~TDisplayPlayThread() {
 }
 
 bool TDisplayPlayThread::Begin() {
-    return Start(kPriorityNormal) == 1;
+    return Start(kPriorityNormal);
 }
 
 void TDisplayPlayThread::End() {

@@ -48,7 +48,7 @@ TPlayThread::~TPlayThread() {
 }
 
 bool TPlayThread::Begin() {
-    return Start(kPriorityBelowNormal) == 1;
+    return Start(kPriorityBelowNormal);
 }
 
 void TPlayThread::End() {

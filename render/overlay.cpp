@@ -16,9 +16,9 @@ RectangleOverlay::RectangleOverlay(int left, int top, int right, int bottom, int
                                    uint32_t colour)
     : Overlay(colour), m_rect{left, top, right, bottom}, m_nWidth(width < 1 ? 1 : width) {}
 
-int RectangleOverlay::Draw(QPainter& painter) {
+void RectangleOverlay::Draw(QPainter& painter) {
     const int l = m_rect.left, t = m_rect.top, r = m_rect.right - 1, b = m_rect.bottom - 1;
-    if (r < l || b < t) return 0;
+    if (r < l || b < t) return;
     const QColor colour = QColor::fromRgba(m_dwColour);
     const int w = m_nWidth;
     // The closed strip (l,t) -> (r,t) -> (r,b) -> (l,b) -> (l,t) as four bands.
@@ -26,7 +26,6 @@ int RectangleOverlay::Draw(QPainter& painter) {
     painter.fillRect(QRect(l, b - w + 1, r - l + 1, w), colour);
     painter.fillRect(QRect(l, t, w, b - t + 1), colour);
     painter.fillRect(QRect(r - w + 1, t, w, b - t + 1), colour);
-    return 0;
 }
 
 OverlayInfo RectangleOverlay::Info() const {
@@ -38,17 +37,16 @@ OverlayInfo RectangleOverlay::Info() const {
     return info;
 }
 
-int TextOverlayBase::Draw(QPainter& painter) {
-    if (!m_font) return 1;
+void TextOverlayBase::Draw(QPainter& painter) {
+    if (!m_font) return;
     const QRect rect = ToQRect(m_rect);
-    if (rect.isEmpty()) return 1;
+    if (rect.isEmpty()) return;
     painter.save();
     painter.setClipRect(rect);
     painter.setFont(*m_font);
     painter.setPen(QColor::fromRgba(m_dwColour));
     painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_strText);
     painter.restore();
-    return 1;
 }
 
 TextOverlay::TextOverlay(const std::optional<QFont>& font, const char* text, CellRect rect,

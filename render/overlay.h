@@ -38,7 +38,7 @@ public:
     Overlay(const Overlay&) = delete;
     Overlay& operator=(const Overlay&) = delete;
 
-    virtual int Draw(QPainter& painter) = 0;
+    virtual void Draw(QPainter& painter) = 0;
     virtual OverlayInfo Info() const = 0;
     uint32_t Colour() const { return m_dwColour; }
 
@@ -52,7 +52,7 @@ protected:
 class RectangleOverlay : public Overlay {
 public:
     RectangleOverlay(int left, int top, int right, int bottom, int width, uint32_t colour);
-    int Draw(QPainter& painter) override;
+    void Draw(QPainter& painter) override;
     OverlayInfo Info() const override;
 
 private:
@@ -66,7 +66,7 @@ class TextOverlayBase : public Overlay {
 public:
     TextOverlayBase(const std::optional<QFont>& font, QString text, CellRect rect, uint32_t colour)
         : Overlay(colour), m_font(font), m_strText(std::move(text)), m_rect(rect) {}
-    int Draw(QPainter& painter) override;
+    void Draw(QPainter& painter) override;
 
 protected:
     std::optional<QFont> m_font;

@@ -82,36 +82,36 @@ RenderResult CRasterRenderImpl::Initialize(IRenderWindow* window) {
                         int64_t(m_nClientWidth) * m_nClientHeight <= kMaxSurfacePixels;
     if (sizeOk) m_backBuffer = QImage(m_nClientWidth, m_nClientHeight, QImage::Format_RGB32);
     if (m_backBuffer.isNull()) {
-        qmLog("CREATEDEVICE hr = %0#x\n", static_cast<unsigned>(kRenderFail));
-        return kRenderFail;
+        qmLog("CREATEDEVICE hr = %0#x\n", unsigned(ResultCode(RenderResult::kFail)));
+        return RenderResult::kFail;
     }
     CreateFonts();
     m_texture = QImage(m_nTextureWidth, m_nTextureHeight, QImage::Format_RGB32);
     if (m_texture.isNull())
         qmLog("CREATETEXTURE hr = %0#x width = %d height = %d\n",
-              static_cast<unsigned>(kRenderOutOfMemory), m_nTextureWidth, m_nTextureHeight);
+              unsigned(ResultCode(RenderResult::kOutOfMemory)), m_nTextureWidth, m_nTextureHeight);
     return Clear();
 }
 
 RenderResult CRasterRenderImpl::CheckDevice() {
-    if (!HasDevice()) return kRenderFail;
+    if (!HasDevice()) return RenderResult::kFail;
     switch (m_state) {
     case DeviceState::Lost:
         qmLog("DEVICE LOST\n");
-        return kRenderDeviceLost;
+        return RenderResult::kDeviceLost;
     case DeviceState::NotReset:
         qmLog("D3DERR_DEVICENOTRESET\n");
-        return kRenderDeviceNotReset;
+        return RenderResult::kDeviceNotReset;
     case DeviceState::Usable:
         break;
     }
-    return kRenderOk;
+    return RenderResult::kOk;
 }
 
 RenderResult CRasterRenderImpl::Clear() {
-    if (!HasDevice()) return kRenderFail;
+    if (!HasDevice()) return RenderResult::kFail;
     m_backBuffer.fill(QColor::fromRgba(0xFF000000u));
-    return kRenderOk;
+    return RenderResult::kOk;
 }
 
 void CRasterRenderImpl::ClearRect(const CellRect& rect) {
@@ -145,18 +145,18 @@ void CRasterRenderImpl::Letterbox(CellRect& rect, const CellRect& sourceRect) {
 RenderResult CRasterRenderImpl::DrawPicture(const uint8_t* picture, int pictureWidth,
                                             const CellRect& target, const CellRect& sourceRect) {
     m_lastQuads.clear();
-    if (!picture) return kRenderPointer;
+    if (!picture) return RenderResult::kPointer;
     const int L = target.left + kFrameInset, T = target.top + kFrameInset;
     const int R = target.right - kFrameInset, B = target.bottom - kFrameInset;
     const int16_t srcW = static_cast<int16_t>(sourceRect.Width());
     const int16_t srcH = static_cast<int16_t>(sourceRect.Height());
     const int columns = (srcW + kTextureSize - 1) / kTextureSize;
     const int rows = (srcH + kTextureSize - 1) / kTextureSize;
-    if (columns <= 0 || rows <= 0) return kRenderOk;
+    if (columns <= 0 || rows <= 0) return RenderResult::kOk;
     const float sx = static_cast<float>(R - L) / srcW;
     const float sy = static_cast<float>(B - T) / srcH;
     const size_t stride = size_t(pictureWidth) * 4;
-    RenderResult result = kRenderOk;
+    RenderResult result = RenderResult::kOk;
 
     int16_t xAcc = 0;
     int srcX = 0;
@@ -172,14 +172,14 @@ RenderResult CRasterRenderImpl::DrawPicture(const uint8_t* picture, int pictureW
             const int tileH =
                 (r + 1) * kTextureSize < srcH ? kTextureSize : srcH - r * kTextureSize;
             if (m_texture.isNull()) {
-                qmLog("TEXTURE LOCKRECT hr = %0#x\n", static_cast<unsigned>(kRenderFail));
+                qmLog("TEXTURE LOCKRECT hr = %0#x\n", unsigned(ResultCode(RenderResult::kFail)));
             } else {
                 // The tile is sampled where it lies in the picture: copying it
                 // out first would cost a whole picture of memory traffic per draw.
                 const ScaleSource tile{picture + size_t(sourceRect.top + srcY) * stride +
                                            size_t(sourceRect.left + srcX) * 4,
                                        stride, tileW, tileH};
-                result = kRenderOk;
+                result = RenderResult::kOk;
                 m_nTileWidth = tileW;
                 m_nTileHeight = tileH;
                 const int y0 = T + yAcc;
@@ -206,7 +206,7 @@ RenderResult CRasterRenderImpl::DrawPicture(const uint8_t* picture, int pictureW
         srcX += tileW;
         xAcc = xNext;
     }
-    if (result != kRenderOk) qmLog("PUZZLELETTERBOX FAILED\n");
+    if (result != RenderResult::kOk) qmLog("PUZZLELETTERBOX FAILED\n");
     return result;
 }
 
@@ -225,23 +225,24 @@ void CRasterRenderImpl::DrawQuad(const TileQuad& quad, const ScaleSource& tile) 
 }
 
 RenderResult CRasterRenderImpl::Present() {
-    if (!HasDevice() || !m_pWindow) return kRenderPointer;
+    if (!HasDevice() || !m_pWindow) return RenderResult::kPointer;
     m_pWindow->Present(m_backBuffer);
-    return kRenderOk;
+    return RenderResult::kOk;
 }
 
 RenderResult CRasterRenderImpl::Salvage() {
-    if (!HasDevice()) return kRenderFail;
+    if (!HasDevice()) return RenderResult::kFail;
     m_narrowFont.reset();
     m_wideFont.reset();
     // A lost device cannot be reset until the system gives it back.
     if (m_state == DeviceState::Lost) {
-        qmLog("SALVAGED3DDEVICE RESET hr = %0#x\n", static_cast<unsigned>(kRenderDeviceLost));
-        return kRenderDeviceLost;
+        qmLog("SALVAGED3DDEVICE RESET hr = %0#x\n",
+              unsigned(ResultCode(RenderResult::kDeviceLost)));
+        return RenderResult::kDeviceLost;
     }
     m_state = DeviceState::Usable;
     CreateFonts();
-    return kRenderOk;
+    return RenderResult::kOk;
 }
 
 int CRasterRenderImpl::ClearOverlays() {

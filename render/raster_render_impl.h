@@ -22,14 +22,28 @@
 
 namespace qm {
 
-// Results of the device operations: 0 is success, negative values are failures.
-using RenderResult = int32_t;
-constexpr RenderResult kRenderOk = 0;
-constexpr RenderResult kRenderFail = static_cast<int32_t>(0x80004005u);
-constexpr RenderResult kRenderPointer = static_cast<int32_t>(0x80004003u);
-constexpr RenderResult kRenderOutOfMemory = static_cast<int32_t>(0x8007000Eu);
-constexpr RenderResult kRenderDeviceLost = static_cast<int32_t>(0x88760868u);
-constexpr RenderResult kRenderDeviceNotReset = static_cast<int32_t>(0x88760869u);
+// Results of the device operations.
+enum class RenderResult { kOk, kFail, kPointer, kOutOfMemory, kDeviceLost, kDeviceNotReset };
+
+// The code the diagnostic lines print for a result ("CREATETEXTURE hr = %0#x"),
+// as the display device's own calls reported it.
+constexpr uint32_t ResultCode(RenderResult result) {
+    switch (result) {
+    case RenderResult::kOk:
+        return 0;
+    case RenderResult::kFail:
+        return 0x80004005u;
+    case RenderResult::kPointer:
+        return 0x80004003u;
+    case RenderResult::kOutOfMemory:
+        return 0x8007000Eu;
+    case RenderResult::kDeviceLost:
+        return 0x88760868u;
+    case RenderResult::kDeviceNotReset:
+        return 0x88760869u;
+    }
+    return 0x80004005u;
+}
 
 enum class DeviceState { Usable, Lost, NotReset };
 

@@ -65,9 +65,9 @@ void CVideoRenderer::DrawChannel(IRenderWindow* window, int channel, int picture
     m_pRenderer->ClearOverlays();
 
     const RenderResult device = m_pRenderer->CheckDevice();
-    if (device != kRenderOk) {
+    if (device != RenderResult::kOk) {
         int expected = 0;
-        if (device == kRenderDeviceNotReset &&
+        if (device == RenderResult::kDeviceNotReset &&
             s_resetRequested.compare_exchange_strong(expected, 1))
             window->RequestReset();
         return;
@@ -77,13 +77,13 @@ void CVideoRenderer::DrawChannel(IRenderWindow* window, int channel, int picture
     if (m_nFitToWindow.load() != 1) m_pRenderer->Letterbox(target, sourceRect);
     const RenderResult result = m_pRenderer->DrawPicture(picture, pictureWidth, target, sourceRect);
     m_pRenderer->AddChannelFrame(selected, destRect);
-    if (result == kRenderOk) m_pRenderer->AddTitleAndTime(title, time, destRect);
+    if (result == RenderResult::kOk) m_pRenderer->AddTitleAndTime(title, time, destRect);
     m_pRenderer->DrawOverlays();
     m_pRenderer->Present();
 }
 
 bool CVideoRenderer::Clear() {
-    return m_pRenderer && m_pRenderer->Clear() == kRenderOk;
+    return m_pRenderer && m_pRenderer->Clear() == RenderResult::kOk;
 }
 
 void CVideoRenderer::ResetDevice() {

@@ -39,11 +39,11 @@ protected:
 
 TEST(ThreadBase, SecondStartWhileAThreadExistsReturnsZero) {
     GatedThread thread;
-    ASSERT_EQ(thread.Start(kPriorityNormal), 1);
+    ASSERT_EQ(thread.Start(kPriorityNormal), true);
     ASSERT_TRUE(thread.m_started.Wait(5000));
-    EXPECT_EQ(thread.Start(kPriorityNormal), 0);
+    EXPECT_EQ(thread.Start(kPriorityNormal), false);
     thread.Release();
-    EXPECT_EQ(thread.Stop(), 0);
+    thread.Stop();
     EXPECT_EQ(thread.m_runs.load(), 1);
     EXPECT_FALSE(thread.HasThread());
 
@@ -51,10 +51,10 @@ TEST(ThreadBase, SecondStartWhileAThreadExistsReturnsZero) {
     thread.m_release.Reset();
     thread.m_started.Reset();
     thread.Release();
-    ASSERT_EQ(thread.Start(kPriorityNormal), 1);
+    ASSERT_EQ(thread.Start(kPriorityNormal), true);
     ASSERT_TRUE(thread.m_started.Wait(5000));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(thread.Start(kPriorityNormal), 0);
+    EXPECT_EQ(thread.Start(kPriorityNormal), false);
     thread.Stop();
     EXPECT_EQ(thread.m_runs.load(), 2);
 }
@@ -62,7 +62,7 @@ TEST(ThreadBase, SecondStartWhileAThreadExistsReturnsZero) {
 TEST(ThreadBase, ConcurrentStopsJoinOnceAndTheWaiterSeesTheEnd) {
     for (int round = 0; round < 20; ++round) {
         GatedThread thread;
-        ASSERT_EQ(thread.Start(kPriorityNormal), 1);
+        ASSERT_EQ(thread.Start(kPriorityNormal), true);
         ASSERT_TRUE(thread.m_started.Wait(5000));
         std::atomic<int> stopped{0};
         auto stopper = [&] {
@@ -97,7 +97,7 @@ TEST(ThreadBase, DestructorStopsTheThread) {
     };
     {
         Flagging thread(ended);
-        ASSERT_EQ(thread.Start(kPriorityNormal), 1);
+        ASSERT_EQ(thread.Start(kPriorityNormal), true);
     }
     EXPECT_TRUE(ended.load());
 }
@@ -117,7 +117,7 @@ TEST(ThreadBase, StopFromTheThreadItselfDoesNotDeadlock) {
         Event& m_done;
     };
     auto* thread = new SelfStopping(done);
-    ASSERT_EQ(thread->Start(kPriorityNormal), 1);
+    ASSERT_EQ(thread->Start(kPriorityNormal), true);
     ASSERT_TRUE(done.Wait(5000));
     EXPECT_FALSE(thread->HasThread());
     // Run() touches nothing of the object after setting the event.
