@@ -69,9 +69,10 @@ public:
         if (v > UINT32_MAX) m_failed = true;
         return uint32_t(v);
     }
-    int32_t se() {
-        uint32_t k = ue();
-        return (k & 1) ? int32_t((k + 1) / 2) : -int32_t(k / 2);
+    // 64 bits wide: a hostile ue() of 2^32-1 maps to +-2^31, past int32_t.
+    int64_t se() {
+        const int64_t k = ue();
+        return (k & 1) ? (k + 1) / 2 : -(k / 2);
     }
 
 private:
@@ -81,11 +82,11 @@ private:
 };
 
 void skipScalingList(BitReader& br, int count) {
-    int last = 8, next = 8;
+    int64_t last = 8, next = 8;
     for (int j = 0; j < count && !br.failed(); ++j) {
         if (next != 0) {
-            int delta = br.se();
-            next = (last + delta + 256) % 256;
+            const int64_t delta = br.se();
+            next = ((last + delta) % 256 + 256) % 256;
         }
         last = (next == 0) ? last : next;
     }
