@@ -43,6 +43,9 @@ struct ExportFrameInfo {
     uint32_t subsecond = 0; // microseconds
     bool hasAudio = false;  // the frame carries sound, decoded or not
     uint8_t audioType = 0;  // the frame header's audio coding type
+    uint8_t timeZone = 24;  // the frame header's zone byte and correction: its local time
+    int8_t correction = 0;
+    uint32_t sequence = 0;
 };
 
 struct ExportFrame : ExportFrameInfo {

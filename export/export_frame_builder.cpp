@@ -73,6 +73,9 @@ std::optional<int> BuildExportFrame(const FrameHeader& header, ByteView payload,
     frame.videoKind = AviVideoKindForCodec(context.codec);
     frame.seconds = header.time;
     frame.subsecond = uint32_t(header.milliseconds) * 1000u;
+    frame.timeZone = header.timeZone;
+    frame.correction = header.correction;
+    frame.sequence = header.sequence;
     if (streamHeader) {
         const auto vol = Mpeg4StreamHeader(frame.width, frame.height);
         std::memcpy(frame.video.data(), vol.data(), vol.size());
