@@ -2,10 +2,12 @@
 // what it cost: frames drawn against frames due, CPU time and peak resident
 // memory. Used by bench/player_bench.sh.
 //
-//   qm_player_bench ARCHIVE MODE SECONDS FPS [WIDTH HEIGHT]
+//   qm_player_bench ARCHIVE MODE SECONDS FPS [WIDTH HEIGHT [SPEED]]
 //
 // MODE is the split (1, 2 = 2 x 2, 3 = 3 x 3, 4 = 4 x 4, 5 = 32); the window
 // is WIDTH x HEIGHT (default 1030 x 640, the main window's video area).
+// SPEED (1 to 64, a power of two) plays fast forward at that speed and adds
+// the recorded seconds that went by per wall second.
 
 #include "player/player_ex.h"
 
@@ -40,8 +42,9 @@ double CpuSeconds() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 && argc != 7) {
-        std::fprintf(stderr, "usage: qm_player_bench ARCHIVE MODE SECONDS FPS [WIDTH HEIGHT]\n");
+    if (argc != 5 && argc != 7 && argc != 8) {
+        std::fprintf(stderr,
+                     "usage: qm_player_bench ARCHIVE MODE SECONDS FPS [WIDTH HEIGHT [SPEED]]\n");
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -50,9 +53,11 @@ int main(int argc, char** argv) {
     const int mode = std::atoi(argv[2]);
     const int seconds = std::atoi(argv[3]);
     const int fps = std::atoi(argv[4]);
-    const int width = argc == 7 ? std::atoi(argv[5]) : 1030;
-    const int height = argc == 7 ? std::atoi(argv[6]) : 640;
-    if (mode < 1 || mode > 5 || seconds <= 0 || fps <= 0 || width <= 0 || height <= 0) {
+    const int width = argc >= 7 ? std::atoi(argv[5]) : 1030;
+    const int height = argc >= 7 ? std::atoi(argv[6]) : 640;
+    const int speed = argc == 8 ? std::atoi(argv[7]) : 1;
+    if (mode < 1 || mode > 5 || seconds <= 0 || fps <= 0 || width <= 0 || height <= 0 ||
+        speed < 1 || speed > 64 || !std::has_single_bit(unsigned(speed))) {
         std::fprintf(stderr, "qm_player_bench: bad argument\n");
         return 2;
     }
@@ -75,6 +80,10 @@ int main(int argc, char** argv) {
     // The event loop sleeps until the window has something to do, as the
     // application's does: polling it here would bill the benchmark's own
     // spinning to the player.
+    for (int s = 1; s < speed; s *= 2)
+        player.Faster();
+    const uint32_t startTime =
+        player.CurrentTime() ? player.CurrentTime() : player.Recording().rangeStart;
     QElapsedTimer clock;
     clock.start();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
@@ -82,6 +91,7 @@ int main(int argc, char** argv) {
     const double wall = double(clock.elapsed()) / 1000.0;
     const double cpu = CpuSeconds() - cpuBefore;
     const uint64_t drawn = player.DrawCount();
+    const uint32_t endTime = player.CurrentTime();
     player.Shutdown();
 
     const int channels = std::popcount(shownMask);
@@ -92,5 +102,8 @@ int main(int argc, char** argv) {
     std::printf("frames due       %.0f\n", due);
     std::printf("cpu seconds      %.2f (%.0f%% of one core)\n", cpu, 100.0 * cpu / wall);
     std::printf("peak resident    %.1f MB\n", double(PeakResidentKiB()) / 1024.0);
+    if (speed > 1)
+        std::printf("recorded s per s %.1f (asked %dx)\n", double(endTime - startTime) / wall,
+                    speed);
     return 0;
 }

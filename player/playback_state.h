@@ -41,12 +41,16 @@ struct PlaybackState {
     int split = 2;            // display mode: 1, 4, 9, 16 or 32 cameras (1 to 5)
     uint32_t shownMask = 0;   // the cameras the split shows (bit n: channel n)
     int selected = -1;        // the selected channel, -1 none
+    // Recorded seconds per wall second while fast play falls short of its
+    // speed (under 90% of it over the last two seconds); 0 while it keeps up.
+    double reachedSpeed = 0;
 
     bool operator==(const PlaybackState&) const = default;
 };
 
 // The status text the main window shows for a state: "Play", "Pause",
-// "Reverse Play", "Fast Forward 4X", "Step Forword"...
+// "Reverse Play", "Fast Forward 4X", "Step Forword"... Fast play that falls
+// short adds what it reached: "Fast Forward 64X (reached 23X)".
 std::string StatusTextOf(const PlaybackState& state);
 
 // The play thread's word for an activity.

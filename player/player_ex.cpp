@@ -39,6 +39,7 @@ CQMPlayerEx::CQMPlayerEx(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_timerStatus.setInterval(3000);
     m_timerInterval.setInterval(500);
+    connect(&m_timerInterval, &QTimer::timeout, this, &CQMPlayerEx::MeasureReachedSpeed);
     for (auto& r : m_lastVideo)
         r = SampleFrameRecord();
     for (auto& r : m_shown)

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -228,8 +229,11 @@ private:
     // Records the new state and announces it when it differs.
     void Publish(Activity activity);
     void PublishLayout();
+    // Every half second while playing fast: how fast the recording goes by.
+    void MeasureReachedSpeed();
 
-    PlaybackState m_state; // user-interface thread only
+    PlaybackState m_state;                                  // user-interface thread only
+    std::deque<std::pair<int64_t, int64_t>> m_speedSamples; // (wall ms, shown media ms)
     int m_nSettleLimitMs = kSettleLimitMs;
     int m_nPrevMode = 0; // the split a single view returns to
 
@@ -241,6 +245,7 @@ private:
     std::atomic<int64_t> m_llRefNow{0};    // wall ms at the anchor
     std::atomic<uint32_t> m_nLastShownTick{0};
     std::atomic<uint32_t> m_nCurTime{0};
+    std::atomic<int64_t> m_llShownMs{0}; // recorded ms of the last frame shown
     std::atomic<int> m_nSkipLevel{0};
     std::atomic<bool> m_bActive{false};
     std::atomic<int> m_nSourceKind{kSourceArchive};

@@ -2,6 +2,7 @@
 // steps change. The main window calls them and renders the state they
 // announce; the play thread reads the words they set.
 
+#include "platform/wall_clock.h"
 #include "player/play_thread.h"
 #include "player/player_ex.h"
 
@@ -10,6 +11,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace qm {
 
@@ -30,6 +34,19 @@ constexpr auto kStepLimit = std::chrono::milliseconds(1000);
 
 } // namespace
 
+namespace {
+
+std::string ReachedSuffix(const PlaybackState& state) {
+    if (state.reachedSpeed <= 0) return {};
+    char text[48];
+    std::snprintf(text, sizeof text,
+                  state.reachedSpeed < 10 ? " (reached %.1fX)" : " (reached %.0fX)",
+                  state.reachedSpeed);
+    return text;
+}
+
+} // namespace
+
 std::string StatusTextOf(const PlaybackState& state) {
     switch (state.activity) {
     case Activity::kStopped:
@@ -41,9 +58,9 @@ std::string StatusTextOf(const PlaybackState& state) {
     case Activity::kReversing:
         return "Reverse Play";
     case Activity::kFastForward:
-        return "Fast Forward " + std::to_string(state.speed) + "X";
+        return "Fast Forward " + std::to_string(state.speed) + "X" + ReachedSuffix(state);
     case Activity::kFastReverse:
-        return "Fast Reverse " + std::to_string(state.speed) + "X";
+        return "Fast Reverse " + std::to_string(state.speed) + "X" + ReachedSuffix(state);
     case Activity::kStepForward:
         return "Step Forword";
     case Activity::kStepReverse:
@@ -53,6 +70,11 @@ std::string StatusTextOf(const PlaybackState& state) {
 }
 
 void CQMPlayerEx::Publish(Activity activity) {
+    if (activity != m_state.activity || m_nSpeed != m_state.speed) {
+        // A new pace: what the old one reached says nothing about it.
+        m_speedSamples.clear();
+        m_state.reachedSpeed = 0;
+    }
     m_state.activity = activity;
     m_state.reverse = m_bReverse;
     m_state.speed = m_nSpeed;
@@ -60,6 +82,27 @@ void CQMPlayerEx::Publish(Activity activity) {
     m_state.split = m_nDisplayMode;
     m_state.shownMask = m_lists.ModeSet(m_nDisplayMode);
     m_state.selected = m_nSelCh;
+    emit stateChanged(m_state);
+}
+
+void CQMPlayerEx::MeasureReachedSpeed() {
+    const bool fast =
+        m_state.activity == Activity::kFastForward || m_state.activity == Activity::kFastReverse;
+    if (!fast) return;
+    m_speedSamples.push_back({WallClockMs(), m_llShownMs.load()});
+    // Two seconds of samples at the interval timer's 500 ms.
+    constexpr size_t kSamples = 5;
+    if (m_speedSamples.size() > kSamples) m_speedSamples.pop_front();
+    if (m_speedSamples.size() < kSamples) return;
+    const auto& [wall0, media0] = m_speedSamples.front();
+    const auto& [wall1, media1] = m_speedSamples.back();
+    if (wall1 <= wall0 || media0 == 0 || media1 == 0) return;
+    const double reached = double(std::llabs(media1 - media0)) / double(wall1 - wall0);
+    const double shown = reached < 0.9 * m_state.speed ? std::max(0.1, reached) : 0.0;
+    // Steadier text: only a change of a tenth (or of 1 from 10x on) is told.
+    const double step = shown >= 10 ? 1.0 : 0.1;
+    if (std::abs(shown - m_state.reachedSpeed) < step) return;
+    m_state.reachedSpeed = shown;
     emit stateChanged(m_state);
 }
 

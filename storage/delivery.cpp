@@ -136,6 +136,7 @@ bool CQMParseIndex::CopyArea(const FrameArea& area, FrameRecord* record, uint32_
 int CQMParseIndex::GetNextFrame(FrameRecord* video, int keyFramesOnly, FrameRecord* audio,
                                 int wantAudio, FrameRecord* extra, int wantExtra) {
     if (!video) return 0;
+    m_bKeyFramesOnly = keyFramesOnly != 0;
     std::lock_guard delivery(m_csDelivery);
     std::lock_guard frame(m_csFrame);
     for (;;) {
@@ -227,6 +228,12 @@ bool CQMParseIndex::RecordingFinished() const {
             return false;
     }
     return true;
+}
+
+bool CQMParseIndex::WaitForProgress(uint64_t seen, int64_t timeoutMs) {
+    std::unique_lock lock(m_csProgress);
+    return m_cvProgress.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return m_nProgress != seen; });
 }
 
 bool CQMParseIndex::WaitForPreparedSlots(int64_t stallMs) {

@@ -151,6 +151,11 @@ public:
     // no more in the current direction. Returns false when nothing changed for
     // `stallMs` while some channel was still waiting. For deterministic listings.
     bool WaitForPreparedSlots(int64_t stallMs = 5000);
+    // A count that moves whenever a slot or buffer changed; the play thread
+    // waits on it instead of polling when no frame was ready.
+    uint64_t Progress() const { return m_nProgress.load(); }
+    // Waits until Progress() differs from `seen`; false when `timeoutMs` passed first.
+    bool WaitForProgress(uint64_t seen, int64_t timeoutMs);
 
     // The pass handshake: after a seek, BeginPassWait asks the prefetch thread
     // for a pass begun from here on, and WaitForPass blocks until no seek runs
@@ -361,6 +366,10 @@ private:
         m_cvProgress.notify_all();
     }
 
+    // Set by the latest GetNextFrame: the preparation then passes over other
+    // frames without copying them, so fast play is not held up by frames it
+    // would throw away.
+    std::atomic<bool> m_bKeyFramesOnly{false};
     std::atomic<uint64_t> m_nPreparePasses{0};
     std::atomic<uint32_t> m_nLastIndex{0};
     std::array<std::atomic<uint64_t>, kMaxChannels> m_nDamagedFrames{};

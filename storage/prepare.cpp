@@ -67,6 +67,7 @@ bool CQMParseIndex::TakeForward(int c, int b) {
         else
             slot.pCursor = slot.pCursor + 1 < int(pList.size()) ? slot.pCursor + 1 : -1;
         slot.readOffset = offset;
+        if (!takeI && m_bKeyFramesOnly) continue; // fast play shows key frames only
 
         auto header = HeaderAt(buffer, offset);
         if (!header || !header->hasMarker() || header->channel != c ||

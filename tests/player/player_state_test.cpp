@@ -81,6 +81,13 @@ TEST(PlayerWindow, TransportVerbsFollowTheRulesAndAnnounceTheState) {
     EXPECT_EQ(player.PlayStateNow(), kPlayStateFast);
     EXPECT_FALSE(player.IsReverse());
     EXPECT_EQ(announced.back(), "Fast Forward 64X");
+    // Falling short of the speed is told, whole from 10x on.
+    PlaybackState shortOf = player.State();
+    shortOf.reachedSpeed = 23.4;
+    EXPECT_EQ(StatusTextOf(shortOf), "Fast Forward 64X (reached 23X)");
+    shortOf.activity = Activity::kFastReverse;
+    shortOf.reachedSpeed = 2.54;
+    EXPECT_EQ(StatusTextOf(shortOf), "Fast Reverse 64X (reached 2.5X)");
 
     // Fast forward while paused steps, at normal speed.
     player.Pause();
