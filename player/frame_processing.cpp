@@ -66,7 +66,7 @@ void CQMPlayerEx::bProcessVideoFrame(int channel) {
     std::lock_guard picture(m_csPicture[channel]);
     PictureBuffer& buffer = m_picture[channel];
     if (!buffer.IsAllocated() && !buffer.Allocate()) return;
-    if (!m_bDisplayed[channel]) return;
+    if (!m_bDisplayed[channel] || m_bStepHold) return;
     m_nDecoded[channel].fetch_add(1, std::memory_order_relaxed);
     if (DecodeVideoFrame(record, m_decode[channel], buffer.Data())) {
         m_shown[channel] = record;

@@ -4,6 +4,7 @@
 #include "player/display_thread.h"
 #include "player/play_thread.h"
 #include "player/sample_frame.h"
+#include "player/step_source.h"
 #include "render/wave_out_render_impl.h"
 
 #include <QApplication>
@@ -134,12 +135,24 @@ bool CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
     StopThreads();
     ClearStarted();
     ResetChannelRecords();
+    m_pSteps.reset();
     if (!open()) {
         m_state.open = false;
         Publish(Activity::kStopped);
         return false;
     }
     m_nSourceKind = kind;
+    m_bStepped = false;
+    m_bStepHold = false;
+    m_llShownMs = 0;
+    m_pSteps = std::make_unique<TStepSource>();
+    const std::string stepPath = m_strPath.empty() ? m_reader.Path() : m_strPath;
+    const bool steps =
+        kind == kSourceDisk ? m_pSteps->OpenDisk(stepPath) : m_pSteps->OpenArchive(stepPath);
+    if (!steps) {
+        qmLog("CQMPlayerEx: frame-exact steps unavailable for %s\n", stepPath.c_str());
+        m_pSteps.reset();
+    }
     m_pWaveOut.reset();
     m_pWaveOut = m_soundDeviceFactory ? std::make_unique<CWaveOutRenderImpl>(m_soundDeviceFactory())
                                       : std::make_unique<CWaveOutRenderImpl>();

@@ -32,6 +32,7 @@ namespace qm {
 
 class TPlayThread;
 class TDisplayPlayThread;
+class TStepSource;
 class CWaveOutRenderImpl;
 class ISoundDevice;
 
@@ -223,6 +224,14 @@ private:
     // state last lets exactly one frame through.
     void StartStep(Activity activity);
     void AwaitStep();
+    // A frame-exact step of every displayed camera (+1 forward, -1 back),
+    // drawn here while the play thread holds. False when there is no step
+    // source (nothing open, or the recording cannot be read that way).
+    bool StepExact(int direction);
+    // Playback resumes where the steps left the pictures.
+    void ResumeAfterSteps(bool reverse);
+    // Holds the play thread and waits for its acknowledgement.
+    void HoldPlayThread();
     void ResetChannelsForMode(int newMode);
     void EnsureSelection();
     void UpdateClientSize();
@@ -232,7 +241,12 @@ private:
     // Every half second while playing fast: how fast the recording goes by.
     void MeasureReachedSpeed();
 
-    PlaybackState m_state;                                  // user-interface thread only
+    PlaybackState m_state;                 // user-interface thread only
+    std::unique_ptr<TStepSource> m_pSteps; // user-interface thread only
+    bool m_bStepped = false;               // pictures moved by steps since playback held
+    // While steps rule the cells, a frame the display threads still had in
+    // hand is dropped rather than drawn over the step's picture.
+    std::atomic<bool> m_bStepHold{false};
     std::deque<std::pair<int64_t, int64_t>> m_speedSamples; // (wall ms, shown media ms)
     int m_nSettleLimitMs = kSettleLimitMs;
     int m_nPrevMode = 0; // the split a single view returns to

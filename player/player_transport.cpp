@@ -5,15 +5,19 @@
 #include "platform/wall_clock.h"
 #include "player/play_thread.h"
 #include "player/player_ex.h"
+#include "player/step_source.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 namespace qm {
 
@@ -184,11 +188,13 @@ CQMPlayerEx::Outcome CQMPlayerEx::PlayOrPause() {
     }
 
     const bool wasReverse = m_bReverse;
+    const bool stepped = m_bStepped;
+    if (stepped) ResumeAfterSteps(false);
     m_llClockBase = 0;
     m_nPlayState = kPlayStatePlaying;
     SetSpeed(1);
     m_bReverse = false;
-    if (wasReverse) Reseek(false);
+    if (wasReverse && !stepped) Reseek(false);
     Publish(Activity::kPlaying);
 
     const uint64_t total = m_reader.m_llTotalSize;
@@ -213,13 +219,15 @@ CQMPlayerEx::Outcome CQMPlayerEx::ReverseOrPause() {
         Pause();
         return Outcome::kDone;
     }
-    const bool wasReverse = m_bReverse;
+    const bool stepped = m_bStepped;
+    const bool wasReverse = m_bReverse && !stepped;
+    if (stepped) ResumeAfterSteps(true);
     m_bReverse = true;
     m_nPlayState = kPlayStatePlaying;
     SetSpeed(1);
     m_llRefNow = 0;
     ResetClock();
-    if (!wasReverse) Reseek(true);
+    if (!wasReverse && !stepped) Reseek(true);
     Publish(Activity::kReversing);
     if (!wasReverse) AwaitPass(true);
     return Outcome::kDone;
@@ -290,7 +298,94 @@ void CQMPlayerEx::AwaitStep() {
                           [&] { return m_nPlayState != kPlayStateStepping && m_bPauseAck; });
 }
 
+void CQMPlayerEx::HoldPlayThread() {
+    m_nPlayState = kPlayStatePaused;
+    TPlayThread* play = m_pPlayThread.load();
+    if (!play || !play->HasThread()) return;
+    std::unique_lock lock(m_csPauseAck);
+    m_cvPauseAck.wait_for(lock, kPauseAckLimit, [&] { return m_bPauseAck; });
+}
+
+void CQMPlayerEx::ResumeAfterSteps(bool reverse) {
+    // The reader still stands where playback was held: it goes to the
+    // moment the steps reached, and every camera starts again at a key frame.
+    m_bStepped = false;
+    HoldPlayThread();
+    m_bStepHold = false;
+    ClearStarted();
+    if (m_reader.IsOpen()) m_reader.SeekByTime(m_nCurTime, reverse ? 1 : 0);
+}
+
+bool CQMPlayerEx::StepExact(int direction) {
+    if (!m_pSteps || !m_reader.IsOpen()) return false;
+    HoldPlayThread();
+    m_bStepHold = true;
+    SetSpeed(1);
+
+    const RecordingFacts facts = Recording();
+    const int64_t moment = m_llShownMs ? m_llShownMs.load() : int64_t(facts.rangeStart) * 1000 - 1;
+    const uint32_t shown = m_nDisplayedMask & facts.channelMask;
+    // Where each displayed camera stands: its picture's time, or the moment
+    // for a camera that has shown nothing yet.
+    std::array<int64_t, kMaxChannels> at{};
+    std::array<bool, kMaxChannels> showing{};
+    for (int c = 0; c < kMaxChannels; ++c) {
+        if (!(shown >> c & 1u)) continue;
+        std::lock_guard picture(m_csPicture[c]);
+        const uint32_t seconds = m_shown[c].time, micro = m_shown[c].microseconds;
+        showing[c] = seconds != 0;
+        at[c] = showing[c] ? int64_t(seconds) * 1000 + micro / 1000 : moment;
+    }
+
+    // The next moment: the earliest next frame (the latest previous one
+    // going back) among the displayed cameras.
+    std::optional<int64_t> target;
+    for (int c = 0; c < kMaxChannels; ++c) {
+        if (!(shown >> c & 1u)) continue;
+        const auto t = direction > 0 ? m_pSteps->NextTime(c, at[c]) : m_pSteps->PrevTime(c, at[c]);
+        if (t && (!target || (direction > 0 ? *t < *target : *t > *target))) target = t;
+    }
+    m_bReverse = direction < 0;
+    m_nPlayState = kPlayStatePaused;
+    if (!target) {
+        // At the end (or the start) of the recording: nothing moves.
+        Publish(direction > 0 ? Activity::kStepForward : Activity::kStepReverse);
+        return true;
+    }
+
+    // Every camera shows its last frame at or before that moment; cameras
+    // recorded a few milliseconds apart count as the same moment.
+    constexpr int64_t kSameMomentMs = 20;
+    for (int c = 0; c < kMaxChannels; ++c) {
+        if (!(shown >> c & 1u)) continue;
+        const auto t = m_pSteps->AtOrBefore(c, *target + kSameMomentMs);
+        if (!t || (showing[c] && *t == at[c])) continue;
+        std::lock_guard picture(m_csPicture[c]);
+        PictureBuffer& buffer = m_picture[c];
+        if (!buffer.IsAllocated() && !buffer.Allocate()) continue;
+        FrameRecord record{};
+        if (!m_pSteps->Picture(c, *t, record, buffer.Data())) continue;
+        std::memcpy(record.info, m_shown[c].info, sizeof record.info); // the camera's title
+        m_shown[c] = record;
+        DrawLocked(c, record, buffer.Data(), FrameFileTime(record));
+    }
+
+    m_llShownMs = *target;
+    // The clock follows the selected camera's picture.
+    const int selected = m_nSelCh;
+    uint32_t clock = uint32_t(*target / 1000);
+    if (selected >= 0 && selected < kMaxChannels && (shown >> selected & 1u)) {
+        std::lock_guard picture(m_csPicture[selected]);
+        if (m_shown[selected].time) clock = m_shown[selected].time;
+    }
+    m_nCurTime = clock;
+    m_bStepped = true;
+    Publish(direction > 0 ? Activity::kStepForward : Activity::kStepReverse);
+    return true;
+}
+
 void CQMPlayerEx::StepForward() {
+    if (StepExact(1)) return;
     const bool turn = m_bReverse;
     if (turn) {
         m_bReverse = false;
@@ -302,6 +397,7 @@ void CQMPlayerEx::StepForward() {
 }
 
 void CQMPlayerEx::StepReverse() {
+    if (StepExact(-1)) return;
     const bool turn = !m_bReverse;
     if (turn) {
         m_bReverse = true;
@@ -317,6 +413,8 @@ void CQMPlayerEx::HoldForSeek() {
 }
 
 void CQMPlayerEx::SeekTo(uint32_t time) {
+    m_bStepped = false;
+    m_bStepHold = false;
     m_bReverse = false;
     m_nPlayState = kPlayStatePaused;
     SetSpeed(1);

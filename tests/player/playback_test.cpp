@@ -347,51 +347,73 @@ TEST_F(Playback, ReverseShowsEarlierKeyFramesOnly) {
     }
 }
 
-TEST_F(Playback, EachStepShowsOneFrameAndPauses) {
+using Frames = std::array<uint32_t, kChannels>;
+
+Frames Shown(const WatchedPlayer& watcher) {
+    Frames f{};
+    for (int ch = 0; ch < kChannels; ++ch)
+        f[ch] = watcher.Current(ch).value_or(UINT32_MAX);
+    return f;
+}
+
+Frames AllAt(uint32_t frame) {
+    Frames f;
+    f.fill(frame);
+    return f;
+}
+
+// A step is a moment: every camera moves one frame per press, and a step back
+// shows the previous frame exactly (not the key frame before it), across key
+// frames and blocks, drawn by the time the verb returns.
+TEST_F(Playback, StepsMoveEveryCameraOneFrameAndBackStepsAreExact) {
     WatchedPlayer player;
     Open(player);
     WatchedPlayer& watcher = player;
-    ASSERT_TRUE(watcher.RunUntil([&] { return watcher.AllAtLeast(4); }, 4000));
+    ASSERT_TRUE(watcher.RunUntil([&] { return watcher.AllAtLeast(3); }, 4000));
     player.Pause();
     EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
-    watcher.RunFor(200);
+    watcher.RunFor(100);
 
-    auto settleAfter = [&](uint64_t draws) {
-        watcher.RunUntil([&] { return player.DrawCount() > draws; }, 3000);
-        watcher.RunFor(250); // a second frame would show up here
-    };
-    for (int step = 0; step < 6; ++step) {
+    // The first step brings every camera to the same moment.
+    player.StepForward();
+    const Frames first = Shown(watcher);
+    ASSERT_EQ(first, AllAt(first[0]));
+    const QImage firstPicture = player.BackBuffer();
+    const uint32_t start = player.Recording().start;
+
+    uint32_t frame = first[0];
+    for (int step = 0; step < 2 * kGop + 1 && frame + 1 < kFrames; ++step) {
         SCOPED_TRACE(step);
-        std::array<std::optional<uint32_t>, kChannels> before;
-        for (int ch = 0; ch < kChannels; ++ch)
-            before[ch] = watcher.Current(ch);
-        const uint64_t draws = player.DrawCount();
         player.StepForward();
-        settleAfter(draws);
-        EXPECT_EQ(player.DrawCount(), draws + 1);
+        ++frame;
+        EXPECT_EQ(Shown(watcher), AllAt(frame));
+        EXPECT_EQ(player.CurrentTime(), start + frame / kFps);
         EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
-        int changed = 0;
-        for (int ch = 0; ch < kChannels; ++ch) {
-            if (watcher.Current(ch) == before[ch]) continue;
-            ++changed;
-            ASSERT_TRUE(before[ch]);
-            EXPECT_EQ(*watcher.Current(ch), *before[ch] + 1);
-        }
-        EXPECT_EQ(changed, 1);
+        EXPECT_EQ(player.State().activity, Activity::kStepForward);
     }
-
-    // Fast forward while paused is a step too; a reverse step shows one key frame.
-    uint64_t draws = player.DrawCount();
+    // Fast forward while paused is a step too, at normal speed.
     player.Faster();
-    settleAfter(draws);
-    EXPECT_EQ(player.DrawCount(), draws + 1);
+    ++frame;
+    EXPECT_EQ(Shown(watcher), AllAt(frame));
     EXPECT_EQ(player.Speed(), 1);
+
+    // Back to frame 0 one frame at a time, then nothing earlier.
+    while (frame > 0) {
+        SCOPED_TRACE(frame);
+        player.StepReverse();
+        --frame;
+        ASSERT_EQ(Shown(watcher), AllAt(frame));
+        EXPECT_TRUE(player.IsReverse());
+        EXPECT_EQ(player.State().activity, Activity::kStepReverse);
+        if (frame == first[0]) EXPECT_TRUE(player.BackBuffer() == firstPicture);
+    }
+    player.StepReverse();
+    EXPECT_EQ(Shown(watcher), AllAt(0));
 
     // From the single view of channel 0 to the quad: channels 1 to 3 wait for a key frame.
     player.ToggleSingleView(0);
     player.ToggleSingleView(0);
     EXPECT_EQ(player.DisplayMode(), 2);
-    EXPECT_TRUE(player.IsStarted(0));
     EXPECT_FALSE(player.IsStarted(1) || player.IsStarted(2) || player.IsStarted(3));
 
     // A picture left by an earlier run must not pass for this one.
@@ -401,22 +423,37 @@ TEST_F(Playback, EachStepShowsOneFrameAndPauses) {
     EXPECT_TRUE(player.Snapshot(outputs, snapshot));
     EXPECT_EQ(QImage(snapshot).size(), player.size());
 
-    draws = player.DrawCount();
-    std::array<size_t, kChannels> sizes{};
-    for (int ch = 0; ch < kChannels; ++ch)
-        sizes[ch] = watcher.Log(ch).size();
+    // Play goes on from where the steps left the pictures, to the end.
+    player.PlayOrPause();
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePlaying);
+    EXPECT_TRUE(watcher.RunUntil([&] { return watcher.AllReached(kFrames - 1); }, 10000));
+    // The last frame reached, a step forward has nothing to show; a step back
+    // shows the one before it.
+    player.Pause();
+    player.StepForward();
+    EXPECT_EQ(Shown(watcher), AllAt(kFrames - 1));
     player.StepReverse();
-    settleAfter(draws);
-    EXPECT_EQ(player.DrawCount(), draws + 1);
-    EXPECT_TRUE(player.IsReverse());
-    EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
-    int changed = 0;
-    for (int ch = 0; ch < kChannels; ++ch) {
-        if (watcher.Log(ch).size() == sizes[ch]) continue;
-        ++changed;
-        EXPECT_EQ(watcher.Log(ch).back().frame % kGop, 0u);
-    }
-    EXPECT_LE(changed, 1); // the key frame may be the one the cell already shows
+    EXPECT_EQ(Shown(watcher), AllAt(kFrames - 2));
+    EXPECT_EQ(player.WrongChannel(), 0);
+}
+
+TEST_F(Playback, StepsCrossAGapBothWays) {
+    WatchedPlayer player;
+    Open(player, 1, s_gapPath);
+    WatchedPlayer& watcher = player;
+    ASSERT_TRUE(watcher.RunUntil([&] { return watcher.AllAtLeast(1); }, 4000));
+    player.Pause();
+    watcher.RunFor(100);
+    const uint32_t lastBeforeGap = kGapStart * kFps - 1, firstAfterGap = kGapEnd * kFps;
+    player.StepForward();
+    for (uint32_t f = Shown(watcher)[0]; f < lastBeforeGap; ++f)
+        player.StepForward();
+    ASSERT_EQ(Shown(watcher), AllAt(lastBeforeGap));
+    player.StepForward();
+    EXPECT_EQ(Shown(watcher), AllAt(firstAfterGap));
+    EXPECT_EQ(player.CurrentTime(), player.Recording().start + kGapEnd);
+    player.StepReverse();
+    EXPECT_EQ(Shown(watcher), AllAt(lastBeforeGap));
 }
 
 } // namespace
