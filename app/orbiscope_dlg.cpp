@@ -5,6 +5,7 @@
 #include "app/recording_texts.h"
 #include "app/skin.h"
 #include "app/timeline_controller.h"
+#include "app/timeline_text.h"
 #include "app/volume_control.h"
 #include "app/volume_controller.h"
 #include "platform/diagnostics.h"
@@ -216,7 +217,9 @@ void COrbiscopeDlg::CreateControls() {
     Button(kFastForward)->SetFace(ButtonFace::FastForward);
     Button(kFastReverse)->SetFace(ButtonFace::FastReverse);
 
-    m_pStatus = MakeLabel(kStatusText, QStringLiteral("Stop"), {268, 628, 200, 24});
+    // Tall enough for a sentence of three lines (a time search's notice).
+    m_pStatus = MakeLabel(kStatusText, QStringLiteral("Stop"), {268, 612, 210, 56});
+    m_pStatus->setWordWrap(true);
     m_pStatus->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
 
     MakeButton(kSaveAvi, QStringLiteral("Save as AVI"), QStringLiteral("Save as AVI"),
@@ -592,6 +595,10 @@ void COrbiscopeDlg::ConnectTimelineAndVolume() {
             [this](const QString& startText, const QString& endText) {
                 static_cast<QLabel*>(Control(cmd::kStartTimeText))->setText(startText);
                 static_cast<QLabel*>(Control(cmd::kEndTimeText))->setText(endText);
+            });
+    connect(m_pTimelineCtl, &CTimelineController::searchSkippedGap, this,
+            [this](int64_t askedLocal, int64_t shownLocal) {
+                SetStatus(GapNoticeText(askedLocal, shownLocal));
             });
 
     if (!m_pMixer) m_pMixer = MakeSystemVolumeControl();

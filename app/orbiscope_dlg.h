@@ -231,6 +231,7 @@ private:
     int64_t TimeOffset() const override;
     void HoldForSeek() override;
     void SeekAndPlay(uint32_t time) override;
+    std::vector<RecordedSpan> RecordedSpans() const override;
 
     void CreateControls();
     void ConnectTimelineAndVolume();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <vector>
 
 namespace qm {
 
@@ -198,7 +199,9 @@ void CTimelineController::OnSliderRelease(int64_t pos) {
 
 void CTimelineController::OnTimeSearch(QWidget* parent, IUserPrompts& prompts) {
     if (m_player.IsBusy() || !m_player.IsOpen()) return;
-    CTimeSearchDlg dlg(m_tLocalStart, m_tLocalEnd, prompts, parent);
+    const uint32_t now = m_player.CurrentTime();
+    const int64_t initial = now != 0 ? now + m_player.TimeOffset() : m_tLocalStart;
+    CTimeSearchDlg dlg(m_tLocalStart, m_tLocalEnd, initial, prompts, parent);
     if (dlg.exec() != QDialog::Accepted) return;
     SearchTo(dlg.GetTime());
 }
@@ -207,7 +210,12 @@ bool CTimelineController::SearchTo(int64_t pickedLocal) {
     if (m_player.IsBusy() || !m_player.IsOpen()) return false;
     // The picked time carries the recording's time offset; the reader's
     // times do not.
-    const int64_t target = std::clamp<int64_t>(pickedLocal - m_player.TimeOffset(), 0, UINT32_MAX);
+    const int64_t offset = m_player.TimeOffset();
+    const auto asked =
+        static_cast<uint32_t>(std::clamp<int64_t>(pickedLocal - offset, 0, UINT32_MAX));
+    // The reader finds no block for a time between two blocks and would show
+    // nothing; the user wants what was recorded next.
+    const int64_t target = NextRecordedTime(m_player.RecordedSpans(), asked).value_or(asked);
     m_player.SetBusy(true);
     {
         WaitCursor wait;
@@ -223,6 +231,7 @@ bool CTimelineController::SearchTo(int64_t pickedLocal) {
     if (m_pSlider) m_pSlider->SetPos(target);
     m_nSkipTicks = kSkipAfterRelease;
     m_player.SetBusy(false);
+    if (target != asked) emit searchSkippedGap(int64_t(asked) + offset, target + offset);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "app/recording_texts.h"
 #include "app/skin.h"
 #include "app/timeline_controller.h"
+#include "app/timeline_text.h"
 #include "main_window_support.h"
 #include "player/player_ex.h"
 
@@ -153,6 +154,28 @@ TEST_F(MainWindow, FailedOpensSayWhyAndLeaveNothingOpen) {
     m_dlg->OnPlay();
     EXPECT_EQ(m_prompts.notices, QStringList({"Check file format error.", "Open file error."}));
     EXPECT_TRUE(m_dlg->RecordingPath().isEmpty());
+}
+
+TEST_F(MainWindow, TimeSearchIntoAGapPlaysTheNextRecordedMoment) {
+    OpenThroughDialog(TestRecordings().withGap);
+    ASSERT_TRUE(m_dlg->IsFileOpen());
+    const uint32_t start = m_dlg->StartTime();
+    const int64_t offset = m_dlg->Player().Recording().timeOffset;
+    // Nothing was recorded from second 3 to 8.
+    ASSERT_TRUE(m_dlg->Timeline().SearchTo(start + 5 + offset));
+    EXPECT_EQ(m_dlg->StatusText(), GapNoticeText(start + 5 + offset, start + 8 + offset));
+    EXPECT_TRUE(PumpUntil([&] { return m_dlg->Player().CurrentTime() >= start + 8; }, 5000));
+    EXPECT_LT(m_dlg->Player().CurrentTime(), start + 10);
+
+    // A recorded time plays as typed.
+    ASSERT_TRUE(m_dlg->Timeline().SearchTo(start + 1 + offset));
+    EXPECT_EQ(m_dlg->StatusText(), "Play");
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const uint32_t t = m_dlg->Player().CurrentTime();
+            return t >= start + 1 && t < start + 3;
+        },
+        5000));
 }
 
 TEST_F(MainWindow, PlayPausesAndResumesAndFastForwardDoublesUpTo64) {
