@@ -56,6 +56,16 @@ void CTimelineController::OnRecordingOpened(uint32_t start, uint32_t end, int64_
     UpdateTimelineWindow(kInitial, 0);
 }
 
+void CTimelineController::Reset() {
+    m_tStart = m_tEnd = 0;
+    m_tLocalStart = m_tLocalEnd = 0;
+    m_nZoom = m_nZoomFloor = 0;
+    m_nSkipTicks = 0;
+    m_strStartText.clear();
+    m_strEndText.clear();
+    SetWindow(0, 0);
+}
+
 void CTimelineController::SetWindow(int64_t viewStart, int64_t viewEnd) {
     m_tViewStart = viewStart;
     m_tViewEnd = viewEnd;

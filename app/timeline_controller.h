@@ -54,6 +54,9 @@ public:
     // recording's time offset for an archive). Sets the initial window.
     void OnRecordingOpened(uint32_t start, uint32_t end, int64_t localStart, int64_t localEnd);
 
+    // Nothing is open any more: no range, no window, no end texts.
+    void Reset();
+
     // type: kInitial, kZoomIn, kZoomOut or kFollow; level: the zoom level to
     // act from (the current one).
     void UpdateTimelineWindow(int type, int level);

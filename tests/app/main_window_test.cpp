@@ -64,9 +64,9 @@ TEST_F(MainWindow, StartsEmptyWithTheTransportDisabled) {
     EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
     EXPECT_EQ(m_dlg->StatusText(), "Stop");
     for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kFastReverse,
-                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn})
+                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn, cmd::kSaveAvi, cmd::kSaveJpg})
         EXPECT_FALSE(m_dlg->Control(id)->isEnabled()) << id;
-    for (int id : {cmd::kLoad, cmd::kSaveAvi, cmd::kSaveJpg, cmd::kCameraGroup})
+    for (int id : {cmd::kLoad, cmd::kCameraGroup})
         EXPECT_TRUE(m_dlg->Control(id)->isEnabled()) << id;
     EXPECT_EQ(m_dlg->findChild<QWidget*>("ctl1051"), m_dlg->Control(cmd::kPlay));
     EXPECT_EQ(m_dlg->Control(cmd::kClose)->toolTip(), "Close QMPlayer HD");
@@ -154,6 +154,61 @@ TEST_F(MainWindow, FailedOpensSayWhyAndLeaveNothingOpen) {
     m_dlg->OnPlay();
     EXPECT_EQ(m_prompts.notices, QStringList({"Check file format error.", "Open file error."}));
     EXPECT_TRUE(m_dlg->RecordingPath().isEmpty());
+}
+
+TEST_F(MainWindow, AFailedOpenLeavesNothingOfTheRecordingBefore) {
+    m_dlg->show();
+    auto expectNothingOpen = [&](const char* after) {
+        SCOPED_TRACE(after);
+        EXPECT_FALSE(m_dlg->IsRecordingOpen());
+        EXPECT_FALSE(m_dlg->IsBusy());
+        EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
+        EXPECT_TRUE(m_dlg->RecordingPath().isEmpty());
+        EXPECT_EQ(m_dlg->InfoText(), "");
+        EXPECT_EQ(m_dlg->ClockText(), "");
+        EXPECT_EQ(m_dlg->StatusText(), "Stop");
+        for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kTimeSearch,
+                       cmd::kTimeline, cmd::kSaveAvi, cmd::kSaveJpg})
+            EXPECT_FALSE(m_dlg->Control(id)->isEnabled()) << id;
+        EXPECT_TRUE(m_dlg->Control(cmd::kLoad)->isEnabled());
+        EXPECT_EQ(m_dlg->StartTime(), 0u);
+        EXPECT_EQ(m_dlg->EndTime(), 0u);
+        EXPECT_EQ(m_dlg->Timeline().ViewEnd(), 0);
+        EXPECT_EQ(static_cast<QLabel*>(m_dlg->Control(cmd::kStartTimeText))->text(), "Start Time");
+        EXPECT_FALSE(m_dlg->IsTimerActive(COrbiscopeDlg::kTimerClock));
+        EXPECT_FALSE(m_dlg->Player().isVisible());
+        const QImage video = m_dlg->Player().BackBuffer();
+        if (!video.isNull())
+            EXPECT_EQ(video.pixelColor(video.width() / 2, video.height() / 2), QColor(Qt::black));
+        // Play has nothing to reopen.
+        m_prompts.notices.clear();
+        m_dlg->OnPlay();
+        EXPECT_EQ(m_prompts.notices, QStringList{"Please open a AVR file first."});
+    };
+
+    // An archive the reader refuses, after an archive that played.
+    OpenEight();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->ClockText().contains("-"); }, 5000));
+    OpenThroughDialog(TestRecordings().headerOnly);
+    expectNothingOpen("refused archive");
+
+    // No disk in an image, after an archive that played.
+    OpenEight();
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().noMagic);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    expectNothingOpen("no disk");
+
+    // A file that is gone, after a disk that played.
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskImage);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    ASSERT_TRUE(m_dlg->IsHddOpen());
+    OpenThroughDialog(TestRecordings().missing);
+    expectNothingOpen("missing file");
+
+    // And a good recording opens as ever afterwards.
+    OpenEight();
+    EXPECT_TRUE(m_dlg->Control(cmd::kSaveAvi)->isEnabled());
+    EXPECT_TRUE(m_dlg->Control(cmd::kTimeSearch)->isEnabled());
 }
 
 TEST_F(MainWindow, TimeSearchIntoAGapPlaysTheNextRecordedMoment) {
