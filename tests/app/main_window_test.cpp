@@ -3,6 +3,7 @@
 // snapshot command.
 
 #include "app/bit_slider.h"
+#include "app/export_range.h"
 #include "app/orbiscope_dlg.h"
 #include "app/recording_texts.h"
 #include "app/skin.h"
@@ -12,6 +13,7 @@
 #include "player/player_ex.h"
 
 #include "export/save_avi_dlg.h"
+#include "export/save_avi_job.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -559,6 +561,35 @@ TEST_F(MainWindow, SaveAsAviFromADiskImageOffersItsRange) {
     m_dlg->OnSaveAvi();
     EXPECT_EQ(m_prompts.notices, QStringList({"Save as AVI success."}));
     EXPECT_GT(QFileInfo(m_prompts.saveAnswer).size(), 4096);
+}
+
+TEST_F(MainWindow, DiskExportKeepsTheWholeEndSecondPicked) {
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskImage);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    ASSERT_TRUE(m_dlg->IsHddOpen());
+    const int64_t end = m_dlg->EndTime();
+    QTemporaryDir dir;
+    // Frames of the end second in an export of the whole disk and in one of
+    // the range the pickers would show as [end - 1, end].
+    auto framesInEndSecond = [&](std::optional<ExportRangeMs> range, const char* name) {
+        SaveAviRequest request;
+        request.sourceKind = kExportSourceDisk;
+        request.sourcePath = TestRecordings().diskImage;
+        request.withAudio = false;
+        request.outputPath = QFile::encodeName(dir.filePath(name)).toStdString();
+        if (range) {
+            request.first = range->first;
+            request.last = range->last;
+        }
+        int n = 0;
+        request.frameWritten = [&](const ExportFrame& frame) { n += frame.seconds == end; };
+        TSaveAviJob job(std::move(request));
+        EXPECT_TRUE(job.Run()) << name;
+        return n;
+    };
+    const int whole = framesInEndSecond(std::nullopt, "whole.avi");
+    EXPECT_GT(whole, 0);
+    EXPECT_EQ(framesInEndSecond(PickedExportRange(end - 1, end), "picked.avi"), whole);
 }
 
 TEST(SaveAviDialog, DiskRangeIsValidatedInOrder) {
