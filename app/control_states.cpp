@@ -7,17 +7,20 @@ namespace qm {
 namespace {
 
 // Usable once something was opened, and still after it was closed: Play
-// then opens the recording again, the splits and the timeline keep working.
-constexpr int kOnceOpened[] = {cmd::kPlay,     cmd::kReverse,         cmd::kTimeSearch,
-                               cmd::kTimeline, cmd::kDisplayModeMenu, cmd::kQuadSplit,
-                               cmd::kScaleIn,  cmd::kScaleOut};
+// then opens the recording again, the splits and the timeline keep working,
+// Save as AVI exports the archive closed last. Before anything opened (or
+// after an open failed) there is nothing for them to work on.
+constexpr int kOnceOpened[] = {
+    cmd::kPlay,      cmd::kReverse, cmd::kTimeSearch, cmd::kTimeline, cmd::kDisplayModeMenu,
+    cmd::kQuadSplit, cmd::kScaleIn, cmd::kScaleOut,   cmd::kSaveAvi,  cmd::kSaveJpg};
 // Usable only while a recording is open.
 constexpr int kWhileOpen[] = {cmd::kStop, cmd::kFastForward, cmd::kFastReverse, cmd::kStepForward,
                               cmd::kStepReverse};
 constexpr int kAll[] = {
     cmd::kPlay,        cmd::kReverse,     cmd::kTimeSearch,  cmd::kTimeline, cmd::kDisplayModeMenu,
     cmd::kQuadSplit,   cmd::kScaleIn,     cmd::kScaleOut,    cmd::kStop,     cmd::kFastForward,
-    cmd::kFastReverse, cmd::kStepForward, cmd::kStepReverse, cmd::kLoad};
+    cmd::kFastReverse, cmd::kStepForward, cmd::kStepReverse, cmd::kLoad,     cmd::kSaveAvi,
+    cmd::kSaveJpg};
 
 template <size_t N> bool In(const int (&ids)[N], int id) {
     for (int i : ids)

@@ -8,7 +8,7 @@
 namespace qm {
 
 enum class WindowStage {
-    kNothingOpened, // since start, and after opens that all failed
+    kNothingOpened, // since start, and after an open failed
     kOpen,          // an archive or a disk is open
     kClosed,        // a recording was open and has been closed
 };
@@ -20,7 +20,7 @@ std::optional<bool> ControlEnabledAt(int id, WindowStage stage);
 // The ids the table governs.
 std::span<const int> GovernedControls();
 
-// The stage after a recording was closed (or an open failed).
+// The stage after a recording was closed by the user.
 constexpr WindowStage StageAfterClose(WindowStage before) {
     return before == WindowStage::kNothingOpened ? before : WindowStage::kClosed;
 }

@@ -23,7 +23,7 @@ void COrbiscopeDlg::OpenHdd(int entry) {
     m_pPlayer->Close();
     if (!m_pPlayer->OpenDisk(drive)) {
         qmLog("OpenHdd drive %d: %s\n", drive, m_pPlayer->OpenError().c_str());
-        CloseRecording();
+        ForgetRecording();
         m_pPrompts->Notice(this, QStringLiteral("NO video in Hard Drive"));
         return;
     }
@@ -44,7 +44,7 @@ bool COrbiscopeDlg::OpenDiskSource(const QString& path) {
     m_pPlayer->Close();
     if (!m_pPlayer->OpenDiskPath(QFile::encodeName(path).toStdString())) {
         qmLog("Open disk %s: %s\n", qPrintable(path), m_pPlayer->OpenError().c_str());
-        CloseRecording();
+        ForgetRecording();
         m_pPrompts->Notice(this, QStringLiteral("NO video in Hard Drive"));
         return false;
     }

@@ -2,6 +2,7 @@
 // the export run the dialog asks for, which runs the job on a worker thread
 // while this window keeps dispatching events.
 
+#include "app/export_range.h"
 #include "app/orbiscope_dlg.h"
 #include "app/output_consent.h"
 #include "app/skin.h"
@@ -108,9 +109,9 @@ void COrbiscopeDlg::OnSaveAviRun(int channel) {
     request.audioDecoder = &audio;
     request.outputs = &outputs;
     if (m_bHddOpen) {
-        // The end picker names the first second left out.
-        request.first = int64_t(dlg.chosenStart) * 1000;
-        request.last = int64_t(dlg.chosenEnd) * 1000 - 1;
+        const ExportRangeMs range = PickedExportRange(dlg.chosenStart, dlg.chosenEnd);
+        request.first = range.first;
+        request.last = range.last;
     }
 
     // The job runs on its own thread; this window keeps dispatching events

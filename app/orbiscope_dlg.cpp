@@ -5,6 +5,7 @@
 #include "app/recording_texts.h"
 #include "app/skin.h"
 #include "app/timeline_controller.h"
+#include "app/timeline_text.h"
 #include "app/volume_control.h"
 #include "app/volume_controller.h"
 #include "platform/diagnostics.h"
@@ -216,7 +217,9 @@ void COrbiscopeDlg::CreateControls() {
     Button(kFastForward)->SetFace(ButtonFace::FastForward);
     Button(kFastReverse)->SetFace(ButtonFace::FastReverse);
 
-    m_pStatus = MakeLabel(kStatusText, QStringLiteral("Stop"), {268, 628, 200, 24});
+    // Tall enough for a sentence of three lines (a time search's notice).
+    m_pStatus = MakeLabel(kStatusText, QStringLiteral("Stop"), {268, 612, 210, 56});
+    m_pStatus->setWordWrap(true);
     m_pStatus->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
 
     MakeButton(kSaveAvi, QStringLiteral("Save as AVI"), QStringLiteral("Save as AVI"),
@@ -518,6 +521,7 @@ ArchiveOpen COrbiscopeDlg::OpenArchive() {
             static_cast<QLabel*>(Control(id))->setText(QString::fromLatin1(caption));
     }
     if (!waiting) {
+        ForgetRecording();
         m_pPrompts->Notice(this, ArchiveOpenMessage(result));
         return result;
     }
@@ -528,7 +532,7 @@ ArchiveOpen COrbiscopeDlg::OpenArchive() {
     } else {
         // Stopped even when the open runs inside another command: the
         // command's busy flag must not leave a refused recording half open.
-        CloseRecording();
+        ForgetRecording();
         QApplication::restoreOverrideCursor();
         m_pPrompts->Notice(this, ArchiveOpenMessage(result));
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -593,6 +597,10 @@ void COrbiscopeDlg::ConnectTimelineAndVolume() {
                 static_cast<QLabel*>(Control(cmd::kStartTimeText))->setText(startText);
                 static_cast<QLabel*>(Control(cmd::kEndTimeText))->setText(endText);
             });
+    connect(m_pTimelineCtl, &CTimelineController::searchSkippedGap, this,
+            [this](int64_t askedLocal, int64_t shownLocal) {
+                SetStatus(GapNoticeText(askedLocal, shownLocal));
+            });
 
     if (!m_pMixer) m_pMixer = MakeSystemVolumeControl();
     m_pVolumeCtl = new CVolumeController(
@@ -647,6 +655,30 @@ void COrbiscopeDlg::CloseRecording() {
     m_pPlayer->hide();
     // The next recording begins in the 2 x 2 split.
     m_pPlayer->QuadSplit();
+}
+
+void COrbiscopeDlg::ForgetRecording() {
+    CloseRecording();
+    // Play would open the refused path again, and Save as AVI would export
+    // the old recording under the new one's name.
+    m_strFilePath.clear();
+    m_strDiskPath.clear();
+    EnterStage(WindowStage::kNothingOpened);
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    m_tStart = m_tEnd = 0;
+    m_tLocalStart = m_tLocalEnd = 0;
+    m_pInfo->clear();
+    m_pClock->clear();
+    SetTimelineRange(0, 0);
+    m_pTimelineCtl->Reset();
+    static_cast<QLabel*>(Control(cmd::kStartTimeText))->setText(QStringLiteral("Start Time"));
+    static_cast<QLabel*>(Control(cmd::kEndTimeText))->setText(QStringLiteral("End Time"));
+    m_pTimeline->update();
+    for (int c = 0; c < 32; ++c) {
+        m_cameraButtons[c]->setEnabled(true);
+        SetCameraLook(c, false);
+    }
+    m_pPlayer->ClearVideo();
 }
 
 // --- window ---

@@ -231,6 +231,7 @@ private:
     int64_t TimeOffset() const override;
     void HoldForSeek() override;
     void SeekAndPlay(uint32_t time) override;
+    std::vector<RecordedSpan> RecordedSpans() const override;
 
     void CreateControls();
     void ConnectTimelineAndVolume();
@@ -264,6 +265,9 @@ private:
     void SetTimelineRange(uint32_t start, uint32_t end);
     // Stop's work without its guard.
     void CloseRecording();
+    // After a failed open: the player let go of the old recording before it
+    // tried the new one, so nothing of the old one may stay on screen either.
+    void ForgetRecording();
     // After an archive or a disk opened: ranges, texts, timeline, timers, controls.
     void AfterOpened(bool disk);
 

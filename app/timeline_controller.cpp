@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <vector>
 
 namespace qm {
 
@@ -53,6 +54,16 @@ void CTimelineController::OnRecordingOpened(uint32_t start, uint32_t end, int64_
     m_nSkipTicks = 0;
     if (m_pSlider) m_pSlider->SetTimeOffset(m_player.TimeOffset());
     UpdateTimelineWindow(kInitial, 0);
+}
+
+void CTimelineController::Reset() {
+    m_tStart = m_tEnd = 0;
+    m_tLocalStart = m_tLocalEnd = 0;
+    m_nZoom = m_nZoomFloor = 0;
+    m_nSkipTicks = 0;
+    m_strStartText.clear();
+    m_strEndText.clear();
+    SetWindow(0, 0);
 }
 
 void CTimelineController::SetWindow(int64_t viewStart, int64_t viewEnd) {
@@ -198,7 +209,9 @@ void CTimelineController::OnSliderRelease(int64_t pos) {
 
 void CTimelineController::OnTimeSearch(QWidget* parent, IUserPrompts& prompts) {
     if (m_player.IsBusy() || !m_player.IsOpen()) return;
-    CTimeSearchDlg dlg(m_tLocalStart, m_tLocalEnd, prompts, parent);
+    const uint32_t now = m_player.CurrentTime();
+    const int64_t initial = now != 0 ? now + m_player.TimeOffset() : m_tLocalStart;
+    CTimeSearchDlg dlg(m_tLocalStart, m_tLocalEnd, initial, prompts, parent);
     if (dlg.exec() != QDialog::Accepted) return;
     SearchTo(dlg.GetTime());
 }
@@ -207,7 +220,12 @@ bool CTimelineController::SearchTo(int64_t pickedLocal) {
     if (m_player.IsBusy() || !m_player.IsOpen()) return false;
     // The picked time carries the recording's time offset; the reader's
     // times do not.
-    const int64_t target = std::clamp<int64_t>(pickedLocal - m_player.TimeOffset(), 0, UINT32_MAX);
+    const int64_t offset = m_player.TimeOffset();
+    const auto asked =
+        static_cast<uint32_t>(std::clamp<int64_t>(pickedLocal - offset, 0, UINT32_MAX));
+    // The reader finds no block for a time between two blocks and would show
+    // nothing; the user wants what was recorded next.
+    const int64_t target = NextRecordedTime(m_player.RecordedSpans(), asked).value_or(asked);
     m_player.SetBusy(true);
     {
         WaitCursor wait;
@@ -223,6 +241,7 @@ bool CTimelineController::SearchTo(int64_t pickedLocal) {
     if (m_pSlider) m_pSlider->SetPos(target);
     m_nSkipTicks = kSkipAfterRelease;
     m_player.SetBusy(false);
+    if (target != asked) emit searchSkippedGap(int64_t(asked) + offset, target + offset);
     return true;
 }
 

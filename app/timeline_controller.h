@@ -54,6 +54,9 @@ public:
     // recording's time offset for an archive). Sets the initial window.
     void OnRecordingOpened(uint32_t start, uint32_t end, int64_t localStart, int64_t localEnd);
 
+    // Nothing is open any more: no range, no window, no end texts.
+    void Reset();
+
     // type: kInitial, kZoomIn, kZoomOut or kFollow; level: the zoom level to
     // act from (the current one).
     void UpdateTimelineWindow(int type, int level);
@@ -70,11 +73,13 @@ public:
     void OnSliderTrack(int64_t pos);
     void OnSliderRelease(int64_t pos);
 
-    // Button "Time Search": asks for a time and jumps there. Does nothing
-    // while busy or with nothing open.
+    // Button "Time Search": asks for a time, starting from the playing one,
+    // and jumps there. Does nothing while busy or with nothing open.
     void OnTimeSearch(QWidget* parent, IUserPrompts& prompts);
     // The jump of a time search to a picked time (which includes the
-    // recording's time offset). False when nothing was done.
+    // recording's time offset). A time no block holds lands on the next
+    // recorded moment, and searchSkippedGap says so. False when nothing was
+    // done.
     bool SearchTo(int64_t pickedLocal);
 
     // State, for the main window and tests.
@@ -95,6 +100,9 @@ signals:
     void endTextsChanged(const QString& startText, const QString& endText);
     // The visible window changed.
     void windowChanged(int64_t viewStart, int64_t viewEnd);
+    // A time search asked for a moment in a gap of the recording and plays
+    // from the next recorded one instead (both with the time offset).
+    void searchSkippedGap(int64_t askedLocal, int64_t shownLocal);
 
 private:
     void SetWindow(int64_t viewStart, int64_t viewEnd);

@@ -3,7 +3,10 @@
 // time, the open recording, and the jump in time. The main window implements
 // it over its player; tests use a fake.
 
+#include "app/recorded_spans.h"
+
 #include <cstdint>
+#include <vector>
 
 namespace qm {
 
@@ -32,6 +35,9 @@ public:
     // Plays forward at normal speed from `time`, once the reader has settled
     // there, every channel starting at its next key frame.
     virtual void SeekAndPlay(uint32_t time) = 0;
+    // The spans of the recording's blocks, reader times; empty when they are
+    // not known, and then every time in the range counts as recorded.
+    virtual std::vector<RecordedSpan> RecordedSpans() const { return {}; }
 };
 
 } // namespace qm

@@ -42,6 +42,17 @@ QString LocalTimeOfDayText(int64_t seconds) {
     return QString::asprintf("%02d:%02d:%02d", b.hour, b.minute, b.second);
 }
 
+QString GapNoticeText(int64_t askedLocal, int64_t shownLocal) {
+    const Broken a = BreakDownLocal(askedLocal);
+    const Broken b = BreakDownLocal(shownLocal);
+    const bool sameDay = a.year == b.year && a.month == b.month && a.day == b.day;
+    auto text = [sameDay](int64_t seconds) {
+        return sameDay ? LocalTimeOfDayText(seconds) : LocalDateTimeText(seconds);
+    };
+    return QStringLiteral("No recording at %1; showing the next recorded moment %2")
+        .arg(text(askedLocal), text(shownLocal));
+}
+
 QString PercentText(int64_t pos, int64_t min, int64_t max) {
     if (max == min) return QStringLiteral("0%");
     // Wide arithmetic: the slider takes any int64 range, so neither the

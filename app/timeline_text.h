@@ -16,6 +16,11 @@ QString LocalDateTimeText(int64_t seconds);
 // (-1 fields when it cannot be broken down).
 QString LocalTimeOfDayText(int64_t seconds);
 
+// The status text after a time search landed past a gap of the recording:
+// "No recording at HH:MM:SS; showing the next recorded moment HH:MM:SS"
+// (local times of day), with the dates in front when the two days differ.
+QString GapNoticeText(int64_t askedLocal, int64_t shownLocal);
+
 // "%d%%" of (pos - min) * 100 / (max - min); "0%" for an empty range.
 QString PercentText(int64_t pos, int64_t min, int64_t max);
 

@@ -139,6 +139,25 @@ void COrbiscopeDlg::SeekAndPlay(uint32_t time) {
     m_pPlayer->SeekTo(time);
 }
 
+std::vector<RecordedSpan> COrbiscopeDlg::RecordedSpans() const {
+    // The block lists are built by the open and only read while it lasts,
+    // so this thread may read them beside the prefetch thread.
+    std::vector<RecordedSpan> spans;
+    if (!IsRecordingOpen()) return spans;
+    const CQMParseIndex& reader = m_pPlayer->Reader();
+    for (int g = 0; g < kMaxGroups; ++g) {
+        if (reader.IsDisk()) {
+            for (const MiniHeader& mini : reader.DiskBlockList(g))
+                spans.push_back({mini.startTime, mini.endTime});
+        } else {
+            for (const BlockEntry& entry : reader.BlockList(g))
+                if (!entry.IsSentinel())
+                    spans.push_back({entry.mini.startTime, entry.mini.endTime});
+        }
+    }
+    return spans;
+}
+
 void COrbiscopeDlg::OnSaveJpg() {
     if (m_bExporting) return;
     if (!IsRecordingOpen()) {

@@ -31,6 +31,7 @@ Recordings Make() {
     r.noMagic = (dir / "no-magic.avr").string();
     r.missing = (dir / "missing.avr").string();
     r.diskImage = (dir / "disk.img").string();
+    r.withGap = (dir / "gap.avr").string();
 
     mkrec::RecordingPlan plan;
     plan.channels = {0, 1, 2, 3, 4, 5, 6, 7};
@@ -47,6 +48,12 @@ Recordings Make() {
     mkrec::DiskImageOptions ring;
     ring.wrap = true;
     mkrec::writeDiskImage(disk, ring, r.diskImage);
+
+    mkrec::RecordingPlan gap = plan;
+    gap.channels = {0, 1};
+    gap.durationSeconds = 12;
+    gap.gaps = {{3, 8}};
+    mkrec::writeArchive(gap, r.withGap);
 
     std::ifstream in(r.eightCameras, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});

@@ -3,14 +3,17 @@
 // snapshot command.
 
 #include "app/bit_slider.h"
+#include "app/export_range.h"
 #include "app/orbiscope_dlg.h"
 #include "app/recording_texts.h"
 #include "app/skin.h"
 #include "app/timeline_controller.h"
+#include "app/timeline_text.h"
 #include "main_window_support.h"
 #include "player/player_ex.h"
 
 #include "export/save_avi_dlg.h"
+#include "export/save_avi_job.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -63,9 +66,9 @@ TEST_F(MainWindow, StartsEmptyWithTheTransportDisabled) {
     EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
     EXPECT_EQ(m_dlg->StatusText(), "Stop");
     for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kFastReverse,
-                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn})
+                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn, cmd::kSaveAvi, cmd::kSaveJpg})
         EXPECT_FALSE(m_dlg->Control(id)->isEnabled()) << id;
-    for (int id : {cmd::kLoad, cmd::kSaveAvi, cmd::kSaveJpg, cmd::kCameraGroup})
+    for (int id : {cmd::kLoad, cmd::kCameraGroup})
         EXPECT_TRUE(m_dlg->Control(id)->isEnabled()) << id;
     EXPECT_EQ(m_dlg->findChild<QWidget*>("ctl1051"), m_dlg->Control(cmd::kPlay));
     EXPECT_EQ(m_dlg->Control(cmd::kClose)->toolTip(), "Close QMPlayer HD");
@@ -153,6 +156,83 @@ TEST_F(MainWindow, FailedOpensSayWhyAndLeaveNothingOpen) {
     m_dlg->OnPlay();
     EXPECT_EQ(m_prompts.notices, QStringList({"Check file format error.", "Open file error."}));
     EXPECT_TRUE(m_dlg->RecordingPath().isEmpty());
+}
+
+TEST_F(MainWindow, AFailedOpenLeavesNothingOfTheRecordingBefore) {
+    m_dlg->show();
+    auto expectNothingOpen = [&](const char* after) {
+        SCOPED_TRACE(after);
+        EXPECT_FALSE(m_dlg->IsRecordingOpen());
+        EXPECT_FALSE(m_dlg->IsBusy());
+        EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
+        EXPECT_TRUE(m_dlg->RecordingPath().isEmpty());
+        EXPECT_EQ(m_dlg->InfoText(), "");
+        EXPECT_EQ(m_dlg->ClockText(), "");
+        EXPECT_EQ(m_dlg->StatusText(), "Stop");
+        for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kTimeSearch,
+                       cmd::kTimeline, cmd::kSaveAvi, cmd::kSaveJpg})
+            EXPECT_FALSE(m_dlg->Control(id)->isEnabled()) << id;
+        EXPECT_TRUE(m_dlg->Control(cmd::kLoad)->isEnabled());
+        EXPECT_EQ(m_dlg->StartTime(), 0u);
+        EXPECT_EQ(m_dlg->EndTime(), 0u);
+        EXPECT_EQ(m_dlg->Timeline().ViewEnd(), 0);
+        EXPECT_EQ(static_cast<QLabel*>(m_dlg->Control(cmd::kStartTimeText))->text(), "Start Time");
+        EXPECT_FALSE(m_dlg->IsTimerActive(COrbiscopeDlg::kTimerClock));
+        EXPECT_FALSE(m_dlg->Player().isVisible());
+        const QImage video = m_dlg->Player().BackBuffer();
+        if (!video.isNull())
+            EXPECT_EQ(video.pixelColor(video.width() / 2, video.height() / 2), QColor(Qt::black));
+        // Play has nothing to reopen.
+        m_prompts.notices.clear();
+        m_dlg->OnPlay();
+        EXPECT_EQ(m_prompts.notices, QStringList{"Please open a AVR file first."});
+    };
+
+    // An archive the reader refuses, after an archive that played.
+    OpenEight();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->ClockText().contains("-"); }, 5000));
+    OpenThroughDialog(TestRecordings().headerOnly);
+    expectNothingOpen("refused archive");
+
+    // No disk in an image, after an archive that played.
+    OpenEight();
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().noMagic);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    expectNothingOpen("no disk");
+
+    // A file that is gone, after a disk that played.
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskImage);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    ASSERT_TRUE(m_dlg->IsHddOpen());
+    OpenThroughDialog(TestRecordings().missing);
+    expectNothingOpen("missing file");
+
+    // And a good recording opens as ever afterwards.
+    OpenEight();
+    EXPECT_TRUE(m_dlg->Control(cmd::kSaveAvi)->isEnabled());
+    EXPECT_TRUE(m_dlg->Control(cmd::kTimeSearch)->isEnabled());
+}
+
+TEST_F(MainWindow, TimeSearchIntoAGapPlaysTheNextRecordedMoment) {
+    OpenThroughDialog(TestRecordings().withGap);
+    ASSERT_TRUE(m_dlg->IsFileOpen());
+    const uint32_t start = m_dlg->StartTime();
+    const int64_t offset = m_dlg->Player().Recording().timeOffset;
+    // Nothing was recorded from second 3 to 8.
+    ASSERT_TRUE(m_dlg->Timeline().SearchTo(start + 5 + offset));
+    EXPECT_EQ(m_dlg->StatusText(), GapNoticeText(start + 5 + offset, start + 8 + offset));
+    EXPECT_TRUE(PumpUntil([&] { return m_dlg->Player().CurrentTime() >= start + 8; }, 5000));
+    EXPECT_LT(m_dlg->Player().CurrentTime(), start + 10);
+
+    // A recorded time plays as typed.
+    ASSERT_TRUE(m_dlg->Timeline().SearchTo(start + 1 + offset));
+    EXPECT_EQ(m_dlg->StatusText(), "Play");
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const uint32_t t = m_dlg->Player().CurrentTime();
+            return t >= start + 1 && t < start + 3;
+        },
+        5000));
 }
 
 TEST_F(MainWindow, PlayPausesAndResumesAndFastForwardDoublesUpTo64) {
@@ -481,6 +561,35 @@ TEST_F(MainWindow, SaveAsAviFromADiskImageOffersItsRange) {
     m_dlg->OnSaveAvi();
     EXPECT_EQ(m_prompts.notices, QStringList({"Save as AVI success."}));
     EXPECT_GT(QFileInfo(m_prompts.saveAnswer).size(), 4096);
+}
+
+TEST_F(MainWindow, DiskExportKeepsTheWholeEndSecondPicked) {
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskImage);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    ASSERT_TRUE(m_dlg->IsHddOpen());
+    const int64_t end = m_dlg->EndTime();
+    QTemporaryDir dir;
+    // Frames of the end second in an export of the whole disk and in one of
+    // the range the pickers would show as [end - 1, end].
+    auto framesInEndSecond = [&](std::optional<ExportRangeMs> range, const char* name) {
+        SaveAviRequest request;
+        request.sourceKind = kExportSourceDisk;
+        request.sourcePath = TestRecordings().diskImage;
+        request.withAudio = false;
+        request.outputPath = QFile::encodeName(dir.filePath(name)).toStdString();
+        if (range) {
+            request.first = range->first;
+            request.last = range->last;
+        }
+        int n = 0;
+        request.frameWritten = [&](const ExportFrame& frame) { n += frame.seconds == end; };
+        TSaveAviJob job(std::move(request));
+        EXPECT_TRUE(job.Run()) << name;
+        return n;
+    };
+    const int whole = framesInEndSecond(std::nullopt, "whole.avi");
+    EXPECT_GT(whole, 0);
+    EXPECT_EQ(framesInEndSecond(PickedExportRange(end - 1, end), "picked.avi"), whole);
 }
 
 TEST(SaveAviDialog, DiskRangeIsValidatedInOrder) {
