@@ -28,6 +28,7 @@ int SkinStateOf(const PlaybackState& state) {
     case Activity::kPaused:
     case Activity::kStepForward:
     case Activity::kStepReverse:
+    case Activity::kEnded:
         return COrbiscopeDlg::kSkinPaused;
     }
     return COrbiscopeDlg::kSkinPaused;

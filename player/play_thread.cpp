@@ -157,6 +157,7 @@ TPlayThread::Next TPlayThread::Step() {
     }
     if (got == -1 || got == 0) {
         if (!p.m_bActive) return Next::Stop;
+        if (!reverse && reader.AllBlocksFinished()) p.m_bAtEnd = true;
         // Woken as soon as the preparation has a frame rather than after a
         // fixed sleep: at 64x a 10 ms nap per empty slot capped fast play
         // near 4x.
@@ -169,6 +170,7 @@ TPlayThread::Next TPlayThread::Step() {
         return Next::Again;
     }
 
+    p.m_bAtEnd = false;
     const int ch = m_recA.channel;
     if (ch < 0 || ch >= 32) {
         reader.SignalPrepare();
@@ -223,8 +225,9 @@ TPlayThread::Next TPlayThread::Step() {
     if (keyOnly) {
         if (m_nSkip[ch] != 0) {
             --m_nSkip[ch];
-            // Key frames in the last second of the recording are always shown.
-            if (frameSeconds != reader.m_nEndTime - 1) {
+            // Key frames of the recording's last seconds are always shown, so
+            // that fast play ends on the last picture rather than short of it.
+            if (frameSeconds + 1 < reader.m_nEndTime) {
                 if (video) m_evSlot[ch].Set();
                 return Next::Again;
             }

@@ -29,6 +29,7 @@ enum class Activity {
     kFastReverse,
     kStepForward,
     kStepReverse,
+    kEnded, // playing forward reached the end of the recording and paused there
 };
 
 struct PlaybackState {

@@ -3,6 +3,7 @@
 // camera buttons show what these leave in the lists.
 
 #include "player/player_ex.h"
+#include "player/sample_frame.h"
 
 #include <algorithm>
 #include <span>
@@ -68,26 +69,16 @@ void CQMPlayerEx::SetSplit(int mode) {
         if (sel != -1 && sel != m_lists.single && IsDisplayed(sel))
             m_lists.single = (m_lists.ModeSet(old) & Bit(sel)) ? sel : -1;
     }
-    UpdateLayout();
-    EnsureSelection();
     if (mode < old) ResetClock();
-    RepaintChannel(-1);
-    if (mode >= 2) {
-        ClearVideo();
-        RepaintChannel(-1);
-    }
-    PublishLayout();
+    Relayout();
 }
 
 void CQMPlayerEx::QuadSplit() {
     const int old = m_nDisplayMode;
     ResetChannelsForMode(2);
     m_nDisplayMode = 2;
-    UpdateLayout();
-    EnsureSelection();
     if (2 < old) ResetClock();
-    RepaintChannel(-1);
-    PublishLayout();
+    Relayout();
 }
 
 void CQMPlayerEx::ToggleCamera(int channel, bool on) {
@@ -132,11 +123,7 @@ void CQMPlayerEx::ToggleCamera(int channel, bool on) {
     default:
         break;
     }
-    UpdateLayout();
-    ClearVideo();
-    RepaintChannel(-1);
-    EnsureSelection();
-    PublishLayout();
+    Relayout();
 }
 
 void CQMPlayerEx::ToggleSingleView(int channel) {
@@ -152,13 +139,8 @@ void CQMPlayerEx::ToggleSingleView(int channel) {
         ResetChannelsForMode(1);
         m_nDisplayMode = 1;
     }
-    UpdateLayout();
-    EnsureSelection();
     if (before > 1) ResetClock();
-    RepaintChannel(-1);
-    ClearVideo();
-    RepaintChannel(-1);
-    PublishLayout();
+    Relayout();
 }
 
 bool CQMPlayerEx::ApplyCamMap(int mode, const std::array<int, kMaxChannels>& cameras) {
@@ -187,11 +169,30 @@ bool CQMPlayerEx::ApplyCamMap(int mode, const std::array<int, kMaxChannels>& cam
     default:
         return true; // no split was chosen: nothing to fill
     }
-    UpdateLayout();
-    RepaintChannel(-1);
-    EnsureSelection();
-    PublishLayout();
+    Relayout();
     return true;
+}
+
+void CQMPlayerEx::Relayout() {
+    const uint32_t before = m_nDisplayedMask;
+    UpdateLayout();
+    EnsureSelection();
+    // A camera that comes into view has nothing of the current moment yet:
+    // its old picture (from whenever it was last shown) must not pass for
+    // one. It waits for its next key frame, or is drawn at the moment below.
+    const uint32_t added = m_nDisplayedMask & ~before;
+    for (int c = 0; c < kMaxChannels; ++c) {
+        if (!(added & Bit(c))) continue;
+        m_bStarted[c] = false;
+        std::lock_guard picture(m_csPicture[c]);
+        m_shown[c] = SampleFrameRecord();
+        if (m_picture[c].IsAllocated()) m_picture[c].Clear();
+    }
+    ClearVideo();
+    RepaintChannel(-1);
+    // Held playback shows the new cells at the moment the others show.
+    if (added && m_nPlayState == kPlayStatePaused && m_llShownMs) StepExact(0);
+    PublishLayout();
 }
 
 } // namespace qm

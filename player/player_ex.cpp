@@ -40,7 +40,7 @@ CQMPlayerEx::CQMPlayerEx(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_timerStatus.setInterval(3000);
     m_timerInterval.setInterval(500);
-    connect(&m_timerInterval, &QTimer::timeout, this, &CQMPlayerEx::MeasureReachedSpeed);
+    connect(&m_timerInterval, &QTimer::timeout, this, &CQMPlayerEx::OnIntervalTick);
     for (auto& r : m_lastVideo)
         r = SampleFrameRecord();
     for (auto& r : m_shown)
@@ -145,6 +145,7 @@ bool CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
     m_bStepped = false;
     m_bStepHold = false;
     m_llShownMs = 0;
+    m_bAtEnd = false;
     m_pSteps = std::make_unique<TStepSource>();
     const std::string stepPath = m_strPath.empty() ? m_reader.Path() : m_strPath;
     const bool steps =
@@ -319,6 +320,12 @@ void CQMPlayerEx::mousePressEvent(QMouseEvent* event) {
 
 void CQMPlayerEx::mouseDoubleClickEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
+    // The single view goes back to its split wherever the double-click lands
+    // (a letterboxed picture leaves borders outside its cell).
+    if (m_nDisplayMode == 1 && m_lists.single >= 0 && !Contains(CellOf(m_lists.single), p)) {
+        emit channelDoubleClicked(m_lists.single);
+        return;
+    }
     for (int c = 0; c < kMaxChannels; ++c) {
         if (!Contains(CellOf(c), p)) continue;
         SelectChannel(c);

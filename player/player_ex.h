@@ -224,7 +224,8 @@ private:
     // state last lets exactly one frame through.
     void StartStep(Activity activity);
     void AwaitStep();
-    // A frame-exact step of every displayed camera (+1 forward, -1 back),
+    // A frame-exact step of every displayed camera (+1 forward, -1 back, 0
+    // the cameras that show nothing yet at the current moment),
     // drawn here while the play thread holds. False when there is no step
     // source (nothing open, or the recording cannot be read that way).
     bool StepExact(int direction);
@@ -233,12 +234,16 @@ private:
     // Holds the play thread and waits for its acknowledgement.
     void HoldPlayThread();
     void ResetChannelsForMode(int newMode);
+    // After the split or its cameras changed: cells laid out again, every
+    // cell cleared and redrawn, cameras new to the view without a stale picture.
+    void Relayout();
     void EnsureSelection();
     void UpdateClientSize();
     // Records the new state and announces it when it differs.
     void Publish(Activity activity);
     void PublishLayout();
-    // Every half second while playing fast: how fast the recording goes by.
+    // Every half second: the end of the recording, how fast it goes by.
+    void OnIntervalTick();
     void MeasureReachedSpeed();
 
     PlaybackState m_state;                 // user-interface thread only
@@ -260,6 +265,7 @@ private:
     std::atomic<uint32_t> m_nLastShownTick{0};
     std::atomic<uint32_t> m_nCurTime{0};
     std::atomic<int64_t> m_llShownMs{0}; // recorded ms of the last frame shown
+    std::atomic<bool> m_bAtEnd{false};   // forward play found nothing more to read
     std::atomic<int> m_nSkipLevel{0};
     std::atomic<bool> m_bActive{false};
     std::atomic<int> m_nSourceKind{kSourceArchive};

@@ -69,6 +69,8 @@ std::string StatusTextOf(const PlaybackState& state) {
         return "Step Forword";
     case Activity::kStepReverse:
         return "Step Reverse";
+    case Activity::kEnded:
+        return "File End.";
     }
     return {};
 }
@@ -87,6 +89,20 @@ void CQMPlayerEx::Publish(Activity activity) {
     m_state.shownMask = m_lists.ModeSet(m_nDisplayMode);
     m_state.selected = m_nSelCh;
     emit stateChanged(m_state);
+}
+
+void CQMPlayerEx::OnIntervalTick() {
+    // Forward play that has shown the recording's last frame pauses there,
+    // so that the end is seen (and a step back works from it).
+    const bool forward = !m_bReverse && (m_state.activity == Activity::kPlaying ||
+                                         m_state.activity == Activity::kFastForward);
+    if (forward && m_bAtEnd && m_reader.IsOpen()) {
+        HoldPlayThread();
+        SetSpeed(1);
+        Publish(Activity::kEnded);
+        return;
+    }
+    MeasureReachedSpeed();
 }
 
 void CQMPlayerEx::MeasureReachedSpeed() {
@@ -135,6 +151,7 @@ void CQMPlayerEx::ResetClock() {
 }
 
 void CQMPlayerEx::Reseek(bool reverse) {
+    m_bAtEnd = false;
     if (m_reader.IsOpen()) m_reader.SeekByTime(m_nCurTime, reverse ? 1 : 0);
 }
 
@@ -204,6 +221,7 @@ CQMPlayerEx::Outcome CQMPlayerEx::PlayOrPause() {
         // Read to its end: start again from the beginning.
         m_nPlayState = kPlayStatePaused;
         m_reader.SeekByTime(0, 0);
+        m_bAtEnd = false;
         ClearStarted();
         m_nCurTime = facts.rangeStart;
         m_llClockBase = 0;
@@ -310,6 +328,7 @@ void CQMPlayerEx::ResumeAfterSteps(bool reverse) {
     // The reader still stands where playback was held: it goes to the
     // moment the steps reached, and every camera starts again at a key frame.
     m_bStepped = false;
+    m_bAtEnd = false;
     HoldPlayThread();
     m_bStepHold = false;
     ClearStarted();
@@ -340,12 +359,13 @@ bool CQMPlayerEx::StepExact(int direction) {
     // The next moment: the earliest next frame (the latest previous one
     // going back) among the displayed cameras.
     std::optional<int64_t> target;
-    for (int c = 0; c < kMaxChannels; ++c) {
+    if (direction == 0) target = moment;
+    for (int c = 0; c < kMaxChannels && direction != 0; ++c) {
         if (!(shown >> c & 1u)) continue;
         const auto t = direction > 0 ? m_pSteps->NextTime(c, at[c]) : m_pSteps->PrevTime(c, at[c]);
         if (t && (!target || (direction > 0 ? *t < *target : *t > *target))) target = t;
     }
-    m_bReverse = direction < 0;
+    if (direction != 0) m_bReverse = direction < 0;
     m_nPlayState = kPlayStatePaused;
     if (!target) {
         // At the end (or the start) of the recording: nothing moves.
@@ -380,7 +400,7 @@ bool CQMPlayerEx::StepExact(int direction) {
     }
     m_nCurTime = clock;
     m_bStepped = true;
-    Publish(direction > 0 ? Activity::kStepForward : Activity::kStepReverse);
+    if (direction != 0) Publish(direction > 0 ? Activity::kStepForward : Activity::kStepReverse);
     return true;
 }
 
@@ -413,6 +433,7 @@ void CQMPlayerEx::HoldForSeek() {
 }
 
 void CQMPlayerEx::SeekTo(uint32_t time) {
+    m_bAtEnd = false;
     m_bStepped = false;
     m_bStepHold = false;
     m_bReverse = false;

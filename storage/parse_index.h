@@ -165,6 +165,8 @@ public:
     bool WaitForPass(int64_t timeoutMs);
 
     bool IsOpen() const { return m_bOpen.load(); }
+    // Every group's blocks have been read to the end in the current direction.
+    bool AllBlocksFinished() const { return RecordingFinished(); }
     bool IsDisk() const { return m_pDisk != nullptr; }
     // Why the last open failed, in a few words for a message; empty after success.
     const std::string& OpenError() const { return m_strOpenError; }

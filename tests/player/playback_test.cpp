@@ -284,14 +284,15 @@ TEST_F(Playback, AHiddenChannelIsStoredButNotDecoded) {
 
 TEST_F(Playback, FastForwardShowsKeyFramesWithTheSkipLevels) {
     // The recording's end time is the second of its last frames (start + 3),
-    // so the key frames of second start + 2 (frames 16 and 20) are always
-    // shown; the others follow the skip counter: 4x every key frame, 8x every
-    // second one, 16x every third, 64x every fourth.
+    // so the key frames of its last two seconds (frames 16 to 28) are always
+    // shown and fast play ends on the last one; the others follow the skip
+    // counter: 4x every key frame, 8x every second one, 16x every third, 64x
+    // every fourth.
     const std::map<int, std::set<uint32_t>> shown = {
         {4, {0, 4, 8, 12, 16, 20, 24, 28}},
-        {8, {0, 8, 16, 20, 24}},
-        {16, {0, 12, 16, 20, 24}},
-        {64, {0, 16, 20}},
+        {8, {0, 8, 16, 20, 24, 28}},
+        {16, {0, 12, 16, 20, 24, 28}},
+        {64, {0, 16, 20, 24, 28}},
     };
     for (const auto& [speed, expected] : shown) {
         SCOPED_TRACE(speed);
@@ -410,10 +411,15 @@ TEST_F(Playback, StepsMoveEveryCameraOneFrameAndBackStepsAreExact) {
     player.StepReverse();
     EXPECT_EQ(Shown(watcher), AllAt(0));
 
-    // From the single view of channel 0 to the quad: channels 1 to 3 wait for a key frame.
+    // Channel 0 steps on alone in its single view; back in the quad the other
+    // cells show that moment too, not the pictures they had.
     player.ToggleSingleView(0);
+    EXPECT_EQ(player.DisplayMode(), 1);
+    player.StepForward();
     player.ToggleSingleView(0);
     EXPECT_EQ(player.DisplayMode(), 2);
+    EXPECT_EQ(Shown(watcher), AllAt(1));
+    // Playing, they would wait for a key frame.
     EXPECT_FALSE(player.IsStarted(1) || player.IsStarted(2) || player.IsStarted(3));
 
     // A picture left by an earlier run must not pass for this one.
@@ -435,6 +441,23 @@ TEST_F(Playback, StepsMoveEveryCameraOneFrameAndBackStepsAreExact) {
     player.StepReverse();
     EXPECT_EQ(Shown(watcher), AllAt(kFrames - 2));
     EXPECT_EQ(player.WrongChannel(), 0);
+}
+
+// Fast forward runs to the end, shows the last key frame there and pauses
+// with "File End."; steps then reach the very last frame.
+TEST_F(Playback, FastForwardEndsOnTheLastKeyFrameAndPauses) {
+    WatchedPlayer player;
+    Open(player, 64);
+    WatchedPlayer& watcher = player;
+    ASSERT_TRUE(
+        watcher.RunUntil([&] { return player.State().activity == Activity::kEnded; }, 10000));
+    EXPECT_EQ(StatusTextOf(player.State()), "File End.");
+    EXPECT_EQ(player.PlayStateNow(), kPlayStatePaused);
+    EXPECT_EQ(Shown(watcher), AllAt(kFrames - kGop));
+    for (uint32_t f = kFrames - kGop + 1; f < kFrames; ++f) {
+        player.StepForward();
+        EXPECT_EQ(Shown(watcher), AllAt(f));
+    }
 }
 
 TEST_F(Playback, StepsCrossAGapBothWays) {
