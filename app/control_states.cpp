@@ -7,20 +7,18 @@ namespace qm {
 namespace {
 
 // Usable once something was opened, and still after it was closed: Play
-// then opens the recording again, the splits and the timeline keep working,
-// Save as AVI exports the archive closed last. Before anything opened (or
-// after an open failed) there is nothing for them to work on.
-constexpr int kOnceOpened[] = {
-    cmd::kPlay,      cmd::kReverse, cmd::kTimeSearch, cmd::kTimeline, cmd::kDisplayModeMenu,
-    cmd::kQuadSplit, cmd::kScaleIn, cmd::kScaleOut,   cmd::kSaveAvi,  cmd::kSaveJpg};
+// then opens the recording again, the splits and the timeline keep working.
+// (Save as AVI and JPG stay enabled throughout: with nothing open they say so.)
+constexpr int kOnceOpened[] = {cmd::kPlay,     cmd::kReverse,         cmd::kTimeSearch,
+                               cmd::kTimeline, cmd::kDisplayModeMenu, cmd::kQuadSplit,
+                               cmd::kScaleIn,  cmd::kScaleOut};
 // Usable only while a recording is open.
 constexpr int kWhileOpen[] = {cmd::kStop, cmd::kFastForward, cmd::kFastReverse, cmd::kStepForward,
                               cmd::kStepReverse};
 constexpr int kAll[] = {
     cmd::kPlay,        cmd::kReverse,     cmd::kTimeSearch,  cmd::kTimeline, cmd::kDisplayModeMenu,
     cmd::kQuadSplit,   cmd::kScaleIn,     cmd::kScaleOut,    cmd::kStop,     cmd::kFastForward,
-    cmd::kFastReverse, cmd::kStepForward, cmd::kStepReverse, cmd::kLoad,     cmd::kSaveAvi,
-    cmd::kSaveJpg};
+    cmd::kFastReverse, cmd::kStepForward, cmd::kStepReverse, cmd::kLoad};
 
 template <size_t N> bool In(const int (&ids)[N], int id) {
     for (int i : ids)

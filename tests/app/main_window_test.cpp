@@ -66,9 +66,9 @@ TEST_F(MainWindow, StartsEmptyWithTheTransportDisabled) {
     EXPECT_EQ(m_dlg->windowTitle(), "QMPlayer HD");
     EXPECT_EQ(m_dlg->StatusText(), "Stop");
     for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kFastReverse,
-                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn, cmd::kSaveAvi, cmd::kSaveJpg})
+                   cmd::kTimeSearch, cmd::kTimeline, cmd::kScaleIn})
         EXPECT_FALSE(m_dlg->Control(id)->isEnabled()) << id;
-    for (int id : {cmd::kLoad, cmd::kCameraGroup})
+    for (int id : {cmd::kLoad, cmd::kSaveAvi, cmd::kSaveJpg, cmd::kCameraGroup})
         EXPECT_TRUE(m_dlg->Control(id)->isEnabled()) << id;
     EXPECT_EQ(m_dlg->findChild<QWidget*>("ctl1051"), m_dlg->Control(cmd::kPlay));
     EXPECT_EQ(m_dlg->Control(cmd::kClose)->toolTip(), "Close QMPlayer HD");
@@ -169,8 +169,8 @@ TEST_F(MainWindow, AFailedOpenLeavesNothingOfTheRecordingBefore) {
         EXPECT_EQ(m_dlg->InfoText(), "");
         EXPECT_EQ(m_dlg->ClockText(), "");
         EXPECT_EQ(m_dlg->StatusText(), "Stop");
-        for (int id : {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kTimeSearch,
-                       cmd::kTimeline, cmd::kSaveAvi, cmd::kSaveJpg})
+        for (int id :
+             {cmd::kPlay, cmd::kReverse, cmd::kFastForward, cmd::kTimeSearch, cmd::kTimeline})
             EXPECT_FALSE(m_dlg->Control(id)->isEnabled()) << id;
         EXPECT_TRUE(m_dlg->Control(cmd::kLoad)->isEnabled());
         EXPECT_EQ(m_dlg->StartTime(), 0u);
@@ -182,10 +182,12 @@ TEST_F(MainWindow, AFailedOpenLeavesNothingOfTheRecordingBefore) {
         const QImage video = m_dlg->Player().BackBuffer();
         if (!video.isNull())
             EXPECT_EQ(video.pixelColor(video.width() / 2, video.height() / 2), QColor(Qt::black));
-        // Play has nothing to reopen.
+        // Play has nothing to reopen, Save as AVI nothing to export.
         m_prompts.notices.clear();
         m_dlg->OnPlay();
-        EXPECT_EQ(m_prompts.notices, QStringList{"Please open a AVR file first."});
+        m_dlg->OnSaveAvi();
+        EXPECT_EQ(m_prompts.notices,
+                  QStringList({"Please open a AVR file first.", "Please open a AVR file first."}));
     };
 
     // An archive the reader refuses, after an archive that played.
