@@ -6,8 +6,9 @@
 //
 // MODE is the split (1, 2 = 2 x 2, 3 = 3 x 3, 4 = 4 x 4, 5 = 32); the window
 // is WIDTH x HEIGHT (default 1030 x 640, the main window's video area).
-// SPEED (1 to 64, a power of two) plays fast forward at that speed and adds
-// the recorded seconds that went by per wall second.
+// SPEED (1 to 64, a power of two) plays fast forward at that speed, a
+// negative one fast reverse, and adds the recorded seconds that went by per
+// wall second.
 
 #include "player/player_ex.h"
 
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -55,7 +57,9 @@ int main(int argc, char** argv) {
     const int fps = std::atoi(argv[4]);
     const int width = argc >= 7 ? std::atoi(argv[5]) : 1030;
     const int height = argc >= 7 ? std::atoi(argv[6]) : 640;
-    const int speed = argc == 8 ? std::atoi(argv[7]) : 1;
+    const int signedSpeed = argc == 8 ? std::atoi(argv[7]) : 1;
+    const bool reverse = signedSpeed < 0;
+    const int speed = reverse ? -signedSpeed : signedSpeed;
     if (mode < 1 || mode > 5 || seconds <= 0 || fps <= 0 || width <= 0 || height <= 0 ||
         speed < 1 || speed > 64 || !std::has_single_bit(unsigned(speed))) {
         std::fprintf(stderr, "qm_player_bench: bad argument\n");
@@ -80,8 +84,17 @@ int main(int argc, char** argv) {
     // The event loop sleeps until the window has something to do, as the
     // application's does: polling it here would bill the benchmark's own
     // spinning to the player.
-    for (int s = 1; s < speed; s *= 2)
-        player.Faster();
+    if (reverse) {
+        // From the middle, so that there is room to go back.
+        const auto facts = player.Recording();
+        player.SeekTo(facts.rangeStart + (facts.rangeEnd - facts.rangeStart) / 2);
+        player.Slower(); // 2x back
+        for (int s = 2; s < speed; s *= 2)
+            player.Slower();
+    } else {
+        for (int s = 1; s < speed; s *= 2)
+            player.Faster();
+    }
     const uint32_t startTime =
         player.CurrentTime() ? player.CurrentTime() : player.Recording().rangeStart;
     QElapsedTimer clock;
@@ -103,7 +116,8 @@ int main(int argc, char** argv) {
     std::printf("cpu seconds      %.2f (%.0f%% of one core)\n", cpu, 100.0 * cpu / wall);
     std::printf("peak resident    %.1f MB\n", double(PeakResidentKiB()) / 1024.0);
     if (speed > 1)
-        std::printf("recorded s per s %.1f (asked %dx)\n", double(endTime - startTime) / wall,
-                    speed);
+        std::printf("recorded s per s %.1f (asked %dx%s)\n",
+                    std::abs(double(endTime) - double(startTime)) / wall, speed,
+                    reverse ? " back" : "");
     return 0;
 }
