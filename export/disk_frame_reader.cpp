@@ -79,6 +79,7 @@ bool TDiskFrameReader::ReadPart(uint8_t* out, uint64_t offset, size_t length, in
     if (length == 0) return true;
     const TimedReadResult r = m_pReader->Read(out, offset, length, m_llReadTimeoutMs);
     error = r.error ? r.error : EIO;
+    if (r.ok() && m_settings.sourceRead) m_settings.sourceRead(offset, ByteView(out, length));
     return r.ok();
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,6 +74,13 @@ public:
 
 class IExportAudioDecoder;
 
+// Called for every picture a writer puts into a file, with its camera (0-31)
+// and the frame as read (video[0..length) are the bytes the recording stored).
+using PictureCallback = std::function<void(int channel, const ExportFrame& frame)>;
+// Called for every piece of the source a reader read, with its offset: a
+// source too large to hash whole is vouched for by these.
+using SourceReadCallback = std::function<void(uint64_t offset, ByteView bytes)>;
+
 // What the readers share. An archive reader narrows the archive's own range
 // to `from` and `to` (both ends inclusive); a disk reader is given its range.
 struct ExportReaderSettings {
@@ -82,6 +90,7 @@ struct ExportReaderSettings {
     bool decodeAudio = true;
     const std::atomic<int>* cancel = nullptr; // non-zero: end the data
     std::atomic<int>* percent = nullptr;      // progress, 0-99 while reading
+    SourceReadCallback sourceRead;            // the disk reader reports its reads
 };
 
 // Turns one frame's sound into 16-bit mono PCM at 8000 samples per second.

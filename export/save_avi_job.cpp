@@ -81,6 +81,7 @@ ExportReaderSettings TSaveAviJob::ReaderSettings(uint32_t lead) {
         m_request.audioDecoder && (m_request.withAudio || m_request.frameWritten);
     settings.cancel = &m_bCancelRequested;
     settings.percent = &m_nProgressPercent;
+    settings.sourceRead = m_request.sourceRead;
     return settings;
 }
 
@@ -179,18 +180,28 @@ bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
     segmentSettings.segmentStarted = m_request.segmentStarted;
     segmentSettings.frameWritten = m_request.frameWritten;
     segmentSettings.byteLimit = m_request.segmentByteLimit;
+    segmentSettings.channel = m_request.channel;
+    segmentSettings.onPicture = m_request.onPicture;
 
     CQMAvi avi(*m_pOutputs);
     ExportFrame frame;
     TAviSegmentDriver driver(avi, reader, frame, segmentSettings);
+    // A file is complete once the next segment began or the data ended;
+    // a failed one is no output.
+    auto finished = [&](int result, const std::string& name) {
+        if (m_request.fileFinished && driver.OpenedFile() && result != kSegmentFailed)
+            m_request.fileFinished(name, reader.DamagedFramesSkipped());
+    };
     int n = 1;
     std::string name = SegmentFileName(m_request.outputPath, n);
     int result = driver.SaveAviSegment(name);
     if (driver.OpenedFile()) m_files.push_back(name);
+    finished(result, name);
     while (result == kSegmentSizeChanged) {
         name = SegmentFileName(m_request.outputPath, ++n);
         result = driver.SaveAviSegment(name);
         if (driver.OpenedFile()) m_files.push_back(name);
+        finished(result, name);
     }
 
     // After a size change the data may end before another key frame comes:

@@ -54,6 +54,12 @@ struct SaveAviRequest {
     std::function<void()> segmentStarted;
     // Called on the job's thread for every frame written, with its decoded sound.
     std::function<void(const ExportFrame&)> frameWritten;
+    // Called on the job's thread for every picture written, and when a file
+    // is complete with the damaged frames skipped so far: a manifest's feed.
+    PictureCallback onPicture;
+    std::function<void(const std::string& path, uint64_t damagedSkipped)> fileFinished;
+    // Called on the job's thread for every piece a disk reader read.
+    SourceReadCallback sourceRead;
     uint64_t segmentByteLimit = kAviSegmentByteLimit;
     // How long one read from a disk may take before the export gives up.
     int64_t diskReadTimeoutMs = kExportDiskReadTimeoutMs;

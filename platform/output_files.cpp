@@ -199,6 +199,12 @@ FILE* OutputFiles::Create(const std::string& path, std::string& error) {
     return file;
 }
 
+std::string OutputFiles::WrittenPath(const std::string& path) const {
+    for (const Pending& p : m_pending)
+        if (p.final == path) return p.temporary;
+    return path;
+}
+
 bool OutputFiles::Commit(std::string& error) {
     bool ok = true;
     for (const Pending& p : m_pending) {

@@ -62,6 +62,10 @@ public:
     // Removes the replacements that were not committed.
     void Abandon();
 
+    // Where the bytes of `path`, created by this run, are until the run is
+    // committed: a replacement's temporary name, otherwise `path` itself.
+    std::string WrittenPath(const std::string& path) const;
+
     // The names created so far, in order.
     const std::vector<std::string>& Created() const { return m_created; }
 

@@ -310,7 +310,7 @@ TEST(QmtoolDiskExport, ExportsImagesWholeOrByRangeAndNamesWhatIsWrong) {
     const std::string all = test::TempPath("all.avi");
     const auto whole = Qmtool("export --channel 2 --out " + all + " " + image);
     ASSERT_EQ(whole.status, 0) << whole.err;
-    EXPECT_EQ(whole.out, all + "\n");
+    EXPECT_EQ(whole.out, all + "\n" + all + ".manifest.json\n");
     // The whole recording, its last second included.
     EXPECT_EQ(test::DecodedFrames(all, 176, 144, 1), Range(0, kFrames));
 
@@ -359,7 +359,7 @@ TEST(QmtoolDiskExport, AnExportLongerThanAnHourStaysInOneFile) {
     const std::string out = test::TempPath("hour.avi");
     const auto o = Qmtool("export --channel 1 --out " + out + " " + image);
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.out, out + "\n");
+    EXPECT_EQ(o.out, out + "\n" + out + ".manifest.json\n");
     EXPECT_EQ(test::ReadAviChecked(out).Chunks("00dc").size(), 3700u);
 }
 

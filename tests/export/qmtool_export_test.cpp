@@ -67,7 +67,8 @@ TEST_F(QmtoolExport, WritesAndListsNumberedFilesAndLeavesTheSourceUntouched) {
     const auto o = Qmtool("export --channel 1 --audio-wav " + wav + " --out " + out + " " +
                           m_archive + " -debug");
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.out, out + "\n" + test::TempPath("cam1-002.avi") + "\n" + wav + "\n");
+    EXPECT_EQ(o.out, out + "\n" + test::TempPath("cam1-002.avi") + "\n" + wav + "\n" + out +
+                         ".manifest.json\n");
     EXPECT_EQ(test::ReadFile(m_archive), before);
     // No progress line (stderr is no terminal); the sound was decoded.
     EXPECT_EQ(o.err.find('%'), std::string::npos) << o.err;
@@ -81,10 +82,12 @@ TEST_F(QmtoolExport, WritesAndListsNumberedFilesAndLeavesTheSourceUntouched) {
     EXPECT_NEAR(double(sound.size() - 44), 4 * 16000.0, 16000.0);
 
     const std::string part = test::TempPath("part.avi");
-    const auto ranged = Qmtool("export --channel 2 --no-audio --from '2023-11-14 22:13:21' --to " +
-                               std::to_string(m_start + 1) + " --out " + part + " " + m_archive);
+    const auto ranged =
+        Qmtool("export --channel 2 --no-audio --no-manifest --from '2023-11-14 22:13:21' --to " +
+               std::to_string(m_start + 1) + " --out " + part + " " + m_archive);
     ASSERT_EQ(ranged.status, 0) << ranged.err;
     EXPECT_EQ(ranged.out, part + "\n");
+    EXPECT_TRUE(test::ReadFile(part + ".manifest.json").empty());
     // Only the summary: what was delivered, and that nothing was damaged.
     EXPECT_EQ(ranged.err.rfind("qmtool: 8 frames, first 2023-11-14 22:13:21.000, last "
                                "2023-11-14 22:13:21.875, 0 gaps over 2 s (0.000 s), "

@@ -22,6 +22,8 @@ struct ParsedArgs {
     std::set<std::string> flags;
     std::map<std::string, std::string> values;
     std::vector<std::string> positionals;
+    // The whole command line as typed, the program's name first.
+    std::vector<std::string> commandLine;
 
     bool has(const std::string& flag) const { return flags.count(flag) != 0; }
     std::optional<std::string> value(const std::string& name) const;

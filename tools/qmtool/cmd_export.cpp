@@ -8,6 +8,7 @@
 
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
+#include "export/manifest.h"
 #include "export/save_avi_job.h"
 #include "export/wav_writer.h"
 #include "platform/diagnostics.h"
@@ -125,13 +126,22 @@ int RunExport(const ParsedArgs& args) {
     const auto wavPath = args.value("--audio-wav");
     const bool force = args.has("--force");
     const bool json = args.has("--json");
+    if (args.has("--no-manifest") && (args.value("--manifest") || args.has("--hash-source")))
+        return UsageError("--no-manifest excludes --manifest and --hash-source");
+    const std::optional<std::string> manifestPath =
+        args.has("--no-manifest")
+            ? std::nullopt
+            : std::optional(
+                  args.value("--manifest").value_or(qm::DefaultManifestPath(*out, false)));
+    if (manifestPath && manifestPath->empty()) return UsageError("--manifest needs a file name");
 
     // Every name is checked before anything is read or written; a name that
     // reaches the source is refused before anything else is said about it.
     const std::string& source = args.positionals[0];
     qm::OutputFiles outputs(force);
     outputs.AddSource(source);
-    if (const auto refusal = RefuseOntoSource(outputs, {*out, wavPath.value_or("")}))
+    if (const auto refusal =
+            RefuseOntoSource(outputs, {*out, wavPath.value_or(""), manifestPath.value_or("")}))
         return Fail(*refusal);
     if (LowerExtension(*out) != "avi")
         return UsageError("cannot write " + *out + ": export writes AVI files (.avi)");
@@ -142,7 +152,8 @@ int RunExport(const ParsedArgs& args) {
     if (!ReadTimeOption(args, "--from", fromArgument, error) ||
         !ReadTimeOption(args, "--to", toArgument, error))
         return UsageError(error);
-    for (const std::string* name : {&*out, wavPath ? &*wavPath : nullptr}) {
+    for (const std::string* name :
+         {&*out, wavPath ? &*wavPath : nullptr, manifestPath ? &*manifestPath : nullptr}) {
         if (!name) continue;
         if (const auto refusal = outputs.Reserve(*name); refusal != qm::OutputRefusal::kNone)
             return Fail(qm::RefusalText(refusal, *name));
@@ -177,6 +188,23 @@ int RunExport(const ParsedArgs& args) {
     AudioDecoderSlot decoder(&decoders);
 
     RunSummary summary(clock);
+    qm::ManifestBuilder manifest(clock);
+    if (manifestPath) {
+        manifest.SetTool("qmtool", QmVersion(), "export", args.commandLine);
+        manifest.SetSource(source,
+                           request.sourceKind == qm::kExportSourceDisk ? "disk" : "archive");
+        if (!manifest.ChooseSourceHash(args.has("--hash-source"), error)) return Fail(error);
+        request.onPicture = [&](int channel, const qm::ExportFrame& frame) {
+            manifest.AddPicture(channel, frame);
+        };
+        request.fileFinished = [&](const std::string& path, uint64_t damaged) {
+            manifest.FinishOutput(path, *camera - 1, "avi", damaged);
+        };
+        if (manifest.WantsSourceReads())
+            request.sourceRead = [&](uint64_t offset, qm::ByteView bytes) {
+                manifest.AddSourceRead(offset, bytes);
+            };
+    }
     request.channel = *camera - 1;
     request.withAudio = !args.has("--no-audio");
     request.outputPath = *out;
@@ -213,8 +241,20 @@ int RunExport(const ParsedArgs& args) {
     summary.AddDamaged(job.DamagedFramesSkipped());
 
     const bool wavOk = !wavPath || wav.Close();
+    // The manifest vouches for the files as they will be once committed, so
+    // it is written last and committed with them.
+    std::string manifestError;
+    bool manifestOk = true;
+    if (ok && wavOk && manifestPath) {
+        if (wavPath) manifest.AddFile(*wavPath, "wav");
+        manifestOk =
+            manifest.HashOutputs([&](const std::string& path) { return outputs.WrittenPath(path); },
+                                 manifestError) &&
+            manifest.HashSource(manifestError) &&
+            manifest.Write(outputs, *manifestPath, manifestError);
+    }
     std::string commitError;
-    const bool committed = ok && wavOk && outputs.Commit(commitError);
+    const bool committed = ok && wavOk && manifestOk && outputs.Commit(commitError);
     if (!committed) outputs.Abandon();
     std::vector<std::string> files = job.Files();
     if (wavPath) files.push_back(*wavPath);
@@ -223,10 +263,12 @@ int RunExport(const ParsedArgs& args) {
             Json j = summary.ToJson("export");
             j["camera"] = *camera;
             j["files"] = files;
+            j["manifest"] = manifestPath ? Json(*manifestPath) : Json();
             std::printf("%s\n", Dump(j).c_str());
         } else {
             for (const std::string& file : files)
                 std::printf("%s\n", file.c_str());
+            if (manifestPath) std::printf("%s\n", manifestPath->c_str());
         }
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", summary.Line().c_str());
@@ -240,6 +282,7 @@ int RunExport(const ParsedArgs& args) {
     std::fflush(stdout);
     if (!ok) return Fail(std::string(job.ResultText()) + " " + job.Error());
     if (!wavOk) return Fail(wav.Error());
+    if (!manifestOk) return Fail("the manifest could not be written: " + manifestError);
     return Fail(commitError);
 }
 

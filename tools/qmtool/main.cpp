@@ -39,11 +39,13 @@ const char kUsage[] =
     "  frames     every frame in forward delivery order\n"
     "  decode     decodes every video frame; counts and timings, or MD5s\n"
     "  snapshot   the picture of a camera at a time, as .jpg, .bmp or .png\n"
-    "  export     a camera as AVI files (and its sound as WAV)\n"
+    "  export     a camera as AVI files (and its sound as WAV), with a manifest\n"
+    "  verify     checks an export's files and source against its manifest\n"
     "  disks      the DVR disks and cards attached\n"
     "\n"
-    "Exit status: 0 success; 1 failure, with one line on stderr; 2 usage error;\n"
-    "3 with --strict when the output was made but damaged frames were skipped.\n"
+    "Exit status: 0 success; 1 failure, with one line on stderr (verify: something\n"
+    "differs); 2 usage error; 3 with --strict when the output was made but damaged\n"
+    "frames were skipped.\n"
     "No command writes onto its SOURCE or replaces an existing file without\n"
     "--force. -debug on any command line writes the engine's diagnostics to stderr.\n";
 
@@ -103,11 +105,12 @@ const Command kCommands[] = {
      "  --utc      read and show times as stored (UTC)\n"
      "  --strict   exit 3 when damaged frames were skipped\n"},
     {"export",
-     {{"--no-audio", "--force", "--utc", "--json", "--strict"},
-      {"--channel", "--from", "--to", "--audio-wav", "--out"}},
+     {{"--no-audio", "--force", "--utc", "--json", "--strict", "--no-manifest", "--hash-source"},
+      {"--channel", "--from", "--to", "--audio-wav", "--out", "--manifest"}},
      qmtool::RunExport,
      "usage: qmtool export --channel N [--from T] [--to T] [--no-audio]\n"
      "                     [--audio-wav FILE.wav] --out NAME.avi [--force] [--json]\n"
+     "                     [--manifest FILE | --no-manifest] [--hash-source]\n"
      "                     [--utc] [--strict] SOURCE\n"
      "\n"
      "Camera N as the player's Save as AVI writes it: the recorded video as it is,\n"
@@ -116,12 +119,33 @@ const Command kCommands[] = {
      "the whole recording; --from begins at the key frame at or before T, so every\n"
      "frame from T on is there; --to T includes T (a whole second when written\n"
      "without milliseconds). Times as for snapshot.\n"
+     "A manifest, NAME.avi.manifest.json, records the command, the SHA-256 of the\n"
+     "source and of every file written, and each picture's time and hash; it is\n"
+     "listed last. A block device, or a disk image over 64 GiB, is recorded by the\n"
+     "hashes of the pieces the export read. 'qmtool verify' checks it.\n"
      "  --no-audio        leave the sound out of the AVI files\n"
      "  --audio-wav FILE  also write the sound as a WAV file\n"
      "  --force           replace existing files (only once the new ones are complete)\n"
      "  --json            instead of the list, a summary JSON object with the files\n"
      "  --utc             read and show times as stored (UTC)\n"
-     "  --strict          exit 3 when damaged frames were skipped\n"},
+     "  --strict          exit 3 when damaged frames were skipped\n"
+     "  --manifest FILE   write the manifest as FILE\n"
+     "  --no-manifest     write no manifest\n"
+     "  --hash-source     hash the whole source even when it is a device or over 64 GiB\n"},
+    {"verify",
+     {{}, {"--source"}},
+     qmtool::RunVerify,
+     "usage: qmtool verify [--source SOURCE] MANIFEST\n"
+     "\n"
+     "Checks an export against its manifest: hashes every file again, reads each\n"
+     "video file's pictures back with libavformat and compares them with the\n"
+     "manifest's hashes, compares those with the camera's frames read again from\n"
+     "the source, and hashes the source again as the manifest recorded it (whole\n"
+     "or by the pieces read). Prints \"ok PATH\" or \"FAILED PATH: what differs\" for\n"
+     "every file and the source. Files are found from the manifest's folder.\n"
+     "Exit status 0 when everything matches, 1 when anything differs or cannot be\n"
+     "read (or the manifest is no manifest), 2 for a usage error.\n"
+     "  --source SOURCE   the source now at another place\n"},
     {"disks",
      {{"--json"}, {}},
      qmtool::RunDisks,
@@ -139,6 +163,7 @@ bool IsHelp(const char* arg) {
 
 int main(int argc, char** argv) {
     qm::EnableDiagnosticsFromArgs(argc, argv);
+    const std::vector<std::string> commandLine(argv, argv + argc);
     // "-debug" may stand anywhere; the commands never see it.
     std::vector<char*> kept;
     for (int i = 0; i < argc; ++i)
@@ -163,6 +188,7 @@ int main(int argc, char** argv) {
             }
         qmtool::ParsedArgs args;
         args.command = command.name;
+        args.commandLine = commandLine;
         if (auto error = qmtool::parseArgs(argc, argv, 2, command.options, args))
             return qmtool::UsageError(*error);
         return command.run(args);
