@@ -173,12 +173,31 @@ bool TSaveAviJob::RunRange(IExportFrameReader& reader, uint32_t readerStart,
 }
 
 bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
+    if (m_request.format != ExportFormat::kAvi) return RunMedia(reader);
     SegmentSettings segmentSettings;
     segmentSettings.withAudio = m_request.withAudio;
     segmentSettings.percent = &m_nProgressPercent;
     segmentSettings.segmentStarted = m_request.segmentStarted;
-    segmentSettings.frameWritten = m_request.frameWritten;
     segmentSettings.byteLimit = m_request.segmentByteLimit;
+    // What each numbered file holds, for the hooks.
+    const int channel = m_request.channel;
+    ExportOutputDone done;
+    done.channel = channel;
+    segmentSettings.frameWritten = [&](const ExportFrame& frame) {
+        const int64_t t = ToStoredMs(frame.seconds, frame.subsecond / 1000);
+        if (done.pictures++ == 0) done.first = t;
+        done.last = t;
+        if (m_request.frameWritten) m_request.frameWritten(frame);
+        if (m_request.hooks.onPicture) m_request.hooks.onPicture(channel, frame);
+    };
+    auto segmentDone = [&](const std::string& name, bool complete) {
+        if (complete && m_request.hooks.onOutputDone) {
+            done.path = name;
+            m_request.hooks.onOutputDone(done);
+        }
+        done = ExportOutputDone{};
+        done.channel = channel;
+    };
 
     CQMAvi avi(*m_pOutputs);
     ExportFrame frame;
@@ -187,10 +206,12 @@ bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
     std::string name = SegmentFileName(m_request.outputPath, n);
     int result = driver.SaveAviSegment(name);
     if (driver.OpenedFile()) m_files.push_back(name);
+    segmentDone(name, driver.OpenedFile() && result > 0);
     while (result == kSegmentSizeChanged) {
         name = SegmentFileName(m_request.outputPath, ++n);
         result = driver.SaveAviSegment(name);
         if (driver.OpenedFile()) m_files.push_back(name);
+        segmentDone(name, driver.OpenedFile() && result > 0);
     }
 
     // After a size change the data may end before another key frame comes:
@@ -211,6 +232,47 @@ bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
         !reader.Error().empty())
         return Fail(m_request.sourcePath + ": " + reader.Error());
     return Fail(driver.Error().empty() ? "the export failed" : driver.Error());
+}
+
+} // namespace qm
+
+namespace qm {
+
+bool TSaveAviJob::RunMedia(IExportFrameReader& reader) {
+    MediaWriterSettings settings;
+    settings.format = m_request.format;
+    settings.channel = m_request.channel;
+    settings.withAudio = m_request.withAudio;
+    settings.clock = m_request.clock;
+    settings.hooks = &m_request.hooks;
+    TMediaWriter writer(*m_pOutputs, settings);
+    ExportFrame frame;
+    int result = 0;
+    while ((result = reader.ReadFrame(frame)) >= 0) {
+        const bool opened = writer.Opened();
+        if (!writer.Write(frame, m_request.outputPath)) {
+            if (writer.Opened()) m_files.push_back(m_request.outputPath);
+            return Fail(writer.Error());
+        }
+        if (!opened && writer.Opened()) {
+            m_files.push_back(m_request.outputPath);
+            if (m_request.segmentStarted) m_request.segmentStarted();
+        }
+        if (writer.Opened() && m_request.frameWritten) m_request.frameWritten(frame);
+    }
+    if (!writer.Close()) return Fail(writer.Error());
+    if (result == kExportEnd && writer.Pictures() == 0) {
+        if (CancelRequested()) return Fail("cancelled");
+        return Fail("camera " + std::to_string(m_request.channel + 1) +
+                    " has no key frame in the range");
+    }
+    if (result == kExportEnd) {
+        m_nProgressPercent = 100;
+        m_bSucceeded = true;
+        return true;
+    }
+    if (!reader.Error().empty()) return Fail(m_request.sourcePath + ": " + reader.Error());
+    return Fail("the export failed");
 }
 
 } // namespace qm

@@ -10,6 +10,8 @@
 #include "export/avi_segment.h"
 #include "export/disk_export_source.h"
 #include "export/export_frame.h"
+#include "export/export_hooks.h"
+#include "export/media_writer.h"
 #include "platform/output_files.h"
 
 #include <atomic>
@@ -43,6 +45,11 @@ struct SaveAviRequest {
     std::optional<int64_t> first;
     std::optional<int64_t> last;
     std::string outputPath; // the first file; later ones are numbered after it
+    // AVI is split at every change of picture size; MP4 and Matroska are one
+    // file whatever the sizes.
+    ExportFormat format = ExportFormat::kAvi;
+    // The clock the subtitles of an MP4 or Matroska file show.
+    ClockView clock;
     // The run's outputs, when the caller writes more files than the job's
     // (a WAV beside them) and commits them itself once everything is done.
     // When null the job checks and commits its own files, replacing
@@ -54,6 +61,8 @@ struct SaveAviRequest {
     std::function<void()> segmentStarted;
     // Called on the job's thread for every frame written, with its decoded sound.
     std::function<void(const ExportFrame&)> frameWritten;
+    // Told of every picture and every finished file, whatever the format.
+    ExportHooks hooks;
     uint64_t segmentByteLimit = kAviSegmentByteLimit;
     // How long one read from a disk may take before the export gives up.
     int64_t diskReadTimeoutMs = kExportDiskReadTimeoutMs;
@@ -100,6 +109,8 @@ private:
                   bool& widen);
     // Writes the numbered files from `reader`.
     bool RunSegments(IExportFrameReader& reader);
+    // Writes the one MP4 or Matroska file from `reader`.
+    bool RunMedia(IExportFrameReader& reader);
 
     SaveAviRequest m_request;
     std::unique_ptr<OutputFiles> m_ownOutputs; // one per run, when the caller gave none
