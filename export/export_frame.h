@@ -39,6 +39,7 @@ struct ExportFrameInfo {
     int height = 0;
     bool key = false;
     int videoKind = 0; // the AVI writer's video chunk kind
+    int channel = 0;   // the camera, 0-31
     uint32_t seconds = 0;
     uint32_t subsecond = 0; // microseconds
     bool hasAudio = false;  // the frame carries sound, decoded or not
