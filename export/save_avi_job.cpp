@@ -15,14 +15,6 @@
 
 namespace qm {
 
-namespace {
-
-// How far before the range the readers first look for its key frame; each
-// further try looks eight times as far.
-constexpr uint32_t kFirstLeadSeconds = 8;
-
-} // namespace
-
 std::string SegmentFileName(const std::string& name, int n) {
     if (n <= 1) return name;
     // Only a final ".avi" is the extension; one inside a folder name is not.
@@ -46,7 +38,7 @@ bool TSaveAviJob::Fail(const std::string& error) {
     return false;
 }
 
-bool TSaveAviJob::Run() {
+bool TSaveAviJob::Begin() {
     m_files.clear();
     m_strError.clear();
     m_bSucceeded = false;
@@ -60,7 +52,10 @@ bool TSaveAviJob::Run() {
     if (const OutputRefusal refusal = m_pOutputs->Reserve(m_request.outputPath);
         refusal != OutputRefusal::kNone)
         return Fail(RefusalText(refusal, m_request.outputPath));
-    const bool ok = m_request.sourceKind == kExportSourceDisk ? RunDisk() : RunArchive();
+    return true;
+}
+
+bool TSaveAviJob::End(bool ok) {
     if (!m_ownOutputs) return ok;
     std::string error;
     if (ok && !m_ownOutputs->Commit(error)) return Fail(error);
@@ -68,20 +63,39 @@ bool TSaveAviJob::Run() {
     return ok;
 }
 
-ExportReaderSettings TSaveAviJob::ReaderSettings(uint32_t lead) {
+bool TSaveAviJob::Run() {
+    if (!Begin()) return false;
+    return End(m_request.sourceKind == kExportSourceDisk ? RunDisk() : RunArchive());
+}
+
+bool TSaveAviJob::RunFrom(IExportFrameReader& reader, uint32_t readerStart, uint32_t recordingStart,
+                          bool& widen) {
+    widen = false;
+    if (!Begin()) return false;
+    const bool ok = RunRange(reader, readerStart, recordingStart, widen);
+    return End(ok && !widen);
+}
+
+ExportReaderSettings ExportReaderSettingsFor(const SaveAviRequest& request, uint32_t lead,
+                                             const std::atomic<int>* cancel,
+                                             std::atomic<int>* percent) {
     ExportReaderSettings settings;
-    if (m_request.first) {
-        const int64_t second = *m_request.first / 1000;
+    if (request.first) {
+        const int64_t second = *request.first / 1000;
         settings.from = uint32_t(std::clamp<int64_t>(second - lead, 0, UINT32_MAX));
     }
-    if (m_request.last)
-        settings.to = uint32_t(std::clamp<int64_t>(*m_request.last / 1000, 0, UINT32_MAX));
-    settings.audioDecoder = m_request.audioDecoder;
-    settings.decodeAudio =
-        m_request.audioDecoder && (m_request.withAudio || m_request.frameWritten);
-    settings.cancel = &m_bCancelRequested;
-    settings.percent = &m_nProgressPercent;
+    if (request.last)
+        settings.to = uint32_t(std::clamp<int64_t>(*request.last / 1000, 0, UINT32_MAX));
+    settings.audioDecoder = request.audioDecoder;
+    settings.decodeAudio = request.audioDecoder &&
+                           (request.withAudio || request.frameWritten || request.hooks.onPicture);
+    settings.cancel = cancel;
+    settings.percent = percent;
     return settings;
+}
+
+ExportReaderSettings TSaveAviJob::ReaderSettings(uint32_t lead) {
+    return ExportReaderSettingsFor(m_request, lead, &m_bCancelRequested, &m_nProgressPercent);
 }
 
 bool TSaveAviJob::RunArchive() {
@@ -92,7 +106,7 @@ bool TSaveAviJob::RunArchive() {
         ~CloseOnExit() { ::close(fd); }
     } closer{fd};
 
-    for (uint32_t lead = kFirstLeadSeconds;; lead *= 8) {
+    for (uint32_t lead = kExportFirstLeadSeconds;; lead *= 8) {
         const ExportReaderSettings settings = ReaderSettings(lead);
         TArchiveFrameReader reader(settings);
         if (!reader.bBuildBlockIndexList_AVI(fd, m_request.channel))
@@ -134,7 +148,7 @@ bool TSaveAviJob::RunDisk() {
             probe.BlockList().empty())
             return Fail("no block of the disk holds " + camera + " in the range");
     }
-    for (uint32_t lead = kFirstLeadSeconds;; lead *= 8) {
+    for (uint32_t lead = kExportFirstLeadSeconds;; lead *= 8) {
         const ExportReaderSettings settings = ReaderSettings(lead);
         const uint32_t start = settings.from.value_or(0);
         if (start >= end) return Fail("the range holds no second");

@@ -73,6 +73,16 @@ struct SaveAviRequest {
 // suffix appended).
 std::string SegmentFileName(const std::string& name, int n);
 
+// How far before the range the readers first look for its key frame; each
+// further try looks eight times as far.
+constexpr uint32_t kExportFirstLeadSeconds = 8;
+
+// What a reader of the request's range is told when it begins `lead`
+// seconds early to find the range's first key frame.
+ExportReaderSettings ExportReaderSettingsFor(const SaveAviRequest& request, uint32_t lead,
+                                             const std::atomic<int>* cancel,
+                                             std::atomic<int>* percent);
+
 class TSaveAviJob {
 public:
     explicit TSaveAviJob(SaveAviRequest request);
@@ -82,6 +92,12 @@ public:
 
     // Runs the export once; true on success. Call from one thread.
     bool Run();
+    // Runs the export from a reader built elsewhere, which begins at
+    // `readerStart` of a recording beginning at `recordingStart`. False with
+    // `widen` set, and nothing written, when the reader began too late for
+    // the range's first key frame: Run then finds it.
+    bool RunFrom(IExportFrameReader& reader, uint32_t readerStart, uint32_t recordingStart,
+                 bool& widen);
 
     // Safe from any thread while Run is in progress.
     void Cancel() { m_bCancelRequested.store(1); }
@@ -97,6 +113,10 @@ public:
 
 private:
     bool Fail(const std::string& error);
+    // The checks and set-up of every run, and its end (committing the job's
+    // own outputs).
+    bool Begin();
+    bool End(bool ok);
     // The readers begin `lead` seconds before the range, to find the key
     // frame the range's first pictures need.
     ExportReaderSettings ReaderSettings(uint32_t lead);

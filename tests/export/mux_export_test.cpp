@@ -4,6 +4,8 @@
 // single-camera runs write.
 
 #include "export/archive_frame_reader.h"
+#include "export/multi_camera_export.h"
+#include "platform/output_files.h"
 #include "platform/recorded_time.h"
 #include "storage/file_reader.h"
 
@@ -15,6 +17,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <unistd.h>
@@ -218,6 +221,7 @@ TEST_F(MuxExport, ASizeChangeStaysInOneFileThatPlays) {
 
 TEST_F(MuxExport, EveryCameraInOneRunWritesWhatOneAtATimeWrites) {
     auto plan = Plan();
+    plan.channels = {0, 1, 16}; // two read together, one in the other group alone
     plan.sizeChanges = {{4, {352, 240}}};
     const std::string archive = test::WriteArchive(plan);
     for (const std::string format : {"mp4", "mkv", "avi"}) {
@@ -228,18 +232,19 @@ TEST_F(MuxExport, EveryCameraInOneRunWritesWhatOneAtATimeWrites) {
             Qmtool("export --channel all" + formatArg + " --out " + folder + " " + archive);
         ASSERT_EQ(all.status, 0) << all.err;
         std::vector<std::string> expected;
-        for (int camera : {1, 2}) {
+        for (int camera : {1, 2, 17}) {
             const std::string single =
                 test::TempPath("single" + std::to_string(camera) + "." + format);
             const auto one = Qmtool("export --channel " + std::to_string(camera) + " --out " +
                                     single + " " + archive);
             ASSERT_EQ(one.status, 0) << one.err;
-            const std::string name = folder + "/CH0" + std::to_string(camera) + "." + format;
+            const std::string ch = (camera < 10 ? "/CH0" : "/CH") + std::to_string(camera);
+            const std::string name = folder + ch + "." + format;
             expected.push_back(name);
             EXPECT_EQ(test::ReadFile(name), test::ReadFile(single)) << name;
             if (format == "avi") {
                 // The numbered file after the size change comes along.
-                const std::string next = folder + "/CH0" + std::to_string(camera) + "-002.avi";
+                const std::string next = folder + ch + "-002.avi";
                 expected.push_back(next);
                 EXPECT_EQ(
                     test::ReadFile(next),
@@ -251,18 +256,82 @@ TEST_F(MuxExport, EveryCameraInOneRunWritesWhatOneAtATimeWrites) {
             listed += name + "\n";
         EXPECT_EQ(all.out, listed);
         // A second run meets the files of the first: refused without --force.
-        const std::string again = "export --channel 1,2" + formatArg + " --out " + folder + " ";
+        const std::string again = "export --channel 2,1,17" + formatArg + " --out " + folder + " ";
         const auto refused = Qmtool(again + archive);
         EXPECT_EQ(refused.status, 1);
         EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
         EXPECT_EQ(Qmtool(again + "--force " + archive).status, 0);
     }
+    // A key frame further before --from than the shared pass looks: that
+    // camera is read again alone, and its file is still the same.
+    auto sparse = test::SmallPlan();
+    sparse.durationSeconds = 20;
+    sparse.gop = 8 * 15;
+    const std::string sparseArchive = test::WriteArchive(sparse);
+    const std::string from = " --from +14 --format mkv --out ";
+    ASSERT_EQ(Qmtool("export --channel all" + from + test::TempPath("sparse") + " " + sparseArchive)
+                  .status,
+              0);
+    ASSERT_EQ(
+        Qmtool("export --channel 2" + from + test::TempPath("sparse2.mkv") + " " + sparseArchive)
+            .status,
+        0);
+    EXPECT_EQ(test::ReadFile(test::TempPath("sparse/CH02.mkv")),
+              test::ReadFile(test::TempPath("sparse2.mkv")));
+    EXPECT_EQ(Demux(test::TempPath("sparse2.mkv")).packets.at(AVMEDIA_TYPE_VIDEO).size(),
+              20u * 8u); // from the key frame at 0 s
     // A folder's name that is a file is refused, and so is one WAV for several cameras.
     EXPECT_EQ(Qmtool("export --channel all --out " + archive + " " + archive).status, 1);
     EXPECT_EQ(Qmtool("export --channel 1,2 --audio-wav " + test::TempPath("a.wav") + " --out " +
                      test::TempPath("f") + " " + archive)
                   .status,
               2);
+}
+
+TEST_F(MuxExport, HooksHearOfEveryPictureAndEveryFile) {
+    auto plan = Plan();
+    plan.sizeChanges = {{4, {352, 240}}};
+    const std::string archive = test::WriteArchive(plan);
+    const auto recorded = RecordedFrames(archive, 1);
+    for (const ExportFormat format : {ExportFormat::kAvi, ExportFormat::kMkv}) {
+        const std::string ext = ExportFormatExtension(format);
+        SCOPED_TRACE(ext);
+        OutputFiles outputs(true);
+        SaveAviRequest request;
+        request.sourcePath = archive;
+        request.outputs = &outputs;
+        request.format = format;
+        std::map<int, std::vector<int64_t>> pictures;
+        std::vector<ExportOutputDone> files;
+        request.hooks.onPicture = [&](int channel, const ExportFrame& frame) {
+            EXPECT_EQ(channel, frame.channel);
+            pictures[channel].push_back(ToStoredMs(frame.seconds, frame.subsecond / 1000));
+        };
+        request.hooks.onOutputDone = [&](const ExportOutputDone& done) { files.push_back(done); };
+        TMultiCameraExport all(
+            request, {{0, test::TempPath("h1." + ext)}, {1, test::TempPath("h2." + ext)}});
+        ASSERT_TRUE(all.Run()) << all.Error();
+        std::string error;
+        ASSERT_TRUE(outputs.Commit(error)) << error;
+
+        ASSERT_EQ(pictures[1].size(), recorded.size());
+        for (size_t i = 0; i < recorded.size(); ++i)
+            EXPECT_EQ(pictures[1][i], recorded[i].ms) << i;
+        // AVI starts a file at the size change; the others stay one file.
+        ASSERT_EQ(files.size(), format == ExportFormat::kAvi ? 4u : 2u);
+        EXPECT_EQ(all.Files().size(), files.size());
+        uint64_t counted = 0;
+        for (const ExportOutputDone& done : files) {
+            EXPECT_NE(std::find(all.Files().begin(), all.Files().end(), done.path),
+                      all.Files().end())
+                << done.path;
+            if (done.channel != 1) continue;
+            if (counted == 0) EXPECT_EQ(done.first, recorded.front().ms);
+            counted += done.pictures;
+            if (counted == recorded.size()) EXPECT_EQ(done.last, recorded.back().ms);
+        }
+        EXPECT_EQ(counted, recorded.size());
+    }
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
 #include "export/media_writer.h"
+#include "export/multi_camera_export.h"
 #include "export/save_avi_job.h"
 #include "export/wav_writer.h"
 #include "platform/diagnostics.h"
@@ -275,47 +276,46 @@ int RunExport(const ParsedArgs& args) {
     request.clock = qm::ClockView{facts->timeOffset, false};
     bool soundLeftOut = false;
     request.frameWritten = [&](const qm::ExportFrame& frame) {
-        summary.AddFrame(request.channel, qm::ToStoredMs(frame.seconds, frame.subsecond / 1000));
+        summary.AddFrame(frame.channel, qm::ToStoredMs(frame.seconds, frame.subsecond / 1000));
         if (wavPath && !frame.audio.empty()) wav.Append(frame.audio.data(), frame.audio.size());
         soundLeftOut = soundLeftOut || frame.hasAudio;
     };
 
-    // One camera after the other, each its own pass over the source.
-    std::vector<std::string> files;
-    bool ok = true;
-    std::string jobError;
-    for (const int camera : cameras) {
-        request.channel = camera - 1;
-        request.outputPath = outputName(camera);
-        qm::TSaveAviJob job(request);
-        // The progress line is refreshed every 200 ms, but the end of the job
-        // wakes the wait at once rather than at the next refresh.
-        std::mutex doneLock;
-        std::condition_variable doneChanged;
-        bool done = false;
-        std::thread worker([&] {
-            const bool result = job.Run();
-            std::lock_guard lock(doneLock);
-            ok = result;
-            done = true;
-            doneChanged.notify_all();
-        });
-        const bool showProgress = ::isatty(STDERR_FILENO) == 1;
-        for (std::unique_lock lock(doneLock); !done;) {
-            if (showProgress)
-                std::fprintf(stderr, "\rexporting camera %d: %3d%%", camera, job.ProgressPercent());
-            doneChanged.wait_for(lock, std::chrono::milliseconds(200), [&] { return done; });
-        }
-        worker.join();
-        if (showProgress)
-            std::fprintf(stderr, "\rexporting camera %d: %3d%%\n", camera, job.ProgressPercent());
-        summary.AddDamaged(job.DamagedFramesSkipped());
-        files.insert(files.end(), job.Files().begin(), job.Files().end());
-        if (!ok) {
-            jobError = std::string(job.ResultText()) + " " + job.Error();
-            break;
-        }
+    // One camera alone, or several in one pass over the source.
+    std::vector<qm::TMultiCameraExport::Camera> list;
+    for (const int camera : cameras)
+        list.push_back({camera - 1, outputName(camera)});
+    request.channel = list.front().channel;
+    request.outputPath = list.front().outputPath;
+    qm::TSaveAviJob job(request);
+    qm::TMultiCameraExport multi(request, list);
+    // The progress line is refreshed every 200 ms, but the end of the job
+    // wakes the wait at once rather than at the next refresh.
+    std::mutex doneLock;
+    std::condition_variable doneChanged;
+    bool done = false;
+    bool ok = false;
+    std::thread worker([&] {
+        const bool result = folder ? multi.Run() : job.Run();
+        std::lock_guard lock(doneLock);
+        ok = result;
+        done = true;
+        doneChanged.notify_all();
+    });
+    const std::string what =
+        folder ? "cameras " + *channelText : "camera " + std::to_string(cameras.front());
+    const auto percent = [&] { return folder ? multi.ProgressPercent() : job.ProgressPercent(); };
+    const bool showProgress = ::isatty(STDERR_FILENO) == 1;
+    for (std::unique_lock lock(doneLock); !done;) {
+        if (showProgress) std::fprintf(stderr, "\rexporting %s: %3d%%", what.c_str(), percent());
+        doneChanged.wait_for(lock, std::chrono::milliseconds(200), [&] { return done; });
     }
+    worker.join();
+    if (showProgress) std::fprintf(stderr, "\rexporting %s: %3d%%\n", what.c_str(), percent());
+    summary.AddDamaged(folder ? multi.DamagedFramesSkipped() : job.DamagedFramesSkipped());
+    std::vector<std::string> files = folder ? multi.Files() : job.Files();
+    const std::string jobError = folder ? std::string(multi.ResultText()) + " " + multi.Error()
+                                        : std::string(job.ResultText()) + " " + job.Error();
     if (ok && soundLeftOut && *format == qm::ExportFormat::kMp4 && request.withAudio)
         std::fprintf(stderr, "qmtool: MP4 files carry no sound; export to .mkv (or add "
                              "--audio-wav) to keep it\n");
