@@ -36,6 +36,7 @@ bool TArchiveFrameReader::bBuildBlockIndexList_AVI(int fd, int channel) {
     m_fd = fd;
     m_nChannel = channel;
     if (channel < 0 || channel > 31) return Fail("no such channel");
+    m_nChannelMask = 1u << channel;
 
     m_llFileLength = FileLength(fd);
     IndexError error;
@@ -69,6 +70,10 @@ bool TArchiveFrameReader::bBuildBlockIndexList_AVI(int fd, int channel) {
     m_bBlockLoaded = false;
     m_lists.Clear();
     return true;
+}
+
+void TArchiveFrameReader::AddChannels(uint32_t channelMask) {
+    m_nChannelMask |= channelMask & GroupChannelMask(m_nChannel / kChannelsPerGroup);
 }
 
 void TArchiveFrameReader::ReleaseBlockIndexList_AVI() {
@@ -125,9 +130,9 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     m_nDataLength = L;
     m_llDataPosition = geo->dataPosition();
     m_nBlockNumber = n;
-    m_lists.Fill(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
-                 ByteView(pTable.data(), pTable.size()), header->pFrameCount, L, m_nChannel,
-                 m_header.byteOrder);
+    m_lists.FillChannels(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
+                         ByteView(pTable.data(), pTable.size()), header->pFrameCount, L,
+                         m_nChannelMask, m_header.byteOrder);
     m_nBlockOrdinal = entry.listPosition;
     m_nProgressDivisor = header->dataEnd;
     m_bBlockLoaded = true;
@@ -199,7 +204,7 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
         if (!ReadData(at, m_data.data(), first)) return kExportReadFailed;
         const auto header =
             parseFrameHeader(ByteView(m_data.data(), kFrameHeaderSize), m_header.byteOrder);
-        if (!header || header->channel != m_nChannel) {
+        if (!header || header->channel >= 32 || !(m_nChannelMask >> header->channel & 1u)) {
             ++m_nDamaged;
             continue;
         }

@@ -28,6 +28,10 @@ public:
     // not owned) and lists the blocks of the channel's group. False, with
     // Error(), when the archive cannot be exported.
     bool bBuildBlockIndexList_AVI(int fd, int channel);
+    // Also reads the frames of the other cameras of `channelMask` in the
+    // channel's group, in the same pass (ExportFrame::channel tells whose).
+    // Call after the list is built.
+    void AddChannels(uint32_t channelMask);
     int readVideoFrameFile(ExportFrame& frame);
     int ReadFrame(ExportFrame& frame) override { return readVideoFrameFile(frame); }
     void ReleaseBlockIndexList_AVI();
@@ -56,6 +60,7 @@ private:
     ExportReaderSettings m_settings;
     int m_fd = -1;
     int m_nChannel = 0;
+    uint32_t m_nChannelMask = 0;
     uint64_t m_llFileLength = 0;
     ArchiveHeader m_header;
     ExportFrameContext m_context;

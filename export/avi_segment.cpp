@@ -14,7 +14,6 @@ int TAviSegmentDriver::WriteFrame() {
     const ExportFrame& f = m_frame;
     int r = m_avi.WriteChunk(f.videoKind, f.length, f.video.data(), f.seconds, f.subsecond);
     if (r < 0) return r;
-    if (m_settings.onPicture) m_settings.onPicture(m_settings.channel, f);
     if (f.hasAudio && !f.audio.empty() && m_settings.withAudio) {
         r = m_avi.WriteChunk(kAviAudio, uint32_t(f.audio.size()), f.audio.data(), f.seconds,
                              f.subsecond);

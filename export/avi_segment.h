@@ -35,9 +35,6 @@ struct SegmentSettings {
     std::function<void()> segmentStarted;
     // Every frame written, whatever withAudio says; for a separate sound file.
     std::function<void(const ExportFrame&)> frameWritten;
-    // Every picture written, as soon as its video is in the file.
-    int channel = 0;
-    PictureCallback onPicture;
     uint64_t byteLimit = kAviSegmentByteLimit;
 };
 

@@ -38,6 +38,7 @@ bool TDiskFrameReader::bBuildBlockIndexList_AVI(std::shared_ptr<const DiskExport
         m_pReader = std::make_unique<TimedBlockReader>(m_pDisk->device);
     }
     m_nChannel = channel;
+    m_nChannelMask = 1u << channel;
     m_nRangeStart = rangeStart;
     m_nRangeEnd = rangeEnd;
     m_context.codec = m_pDisk->codec;
@@ -58,6 +59,10 @@ bool TDiskFrameReader::bBuildBlockIndexList_AVI(std::shared_ptr<const DiskExport
     m_bBlockLoaded = false;
     m_lists.Clear();
     return true;
+}
+
+void TDiskFrameReader::AddChannels(uint32_t channelMask) {
+    m_nChannelMask |= channelMask & GroupChannelMask(m_nChannel / kChannelsPerGroup);
 }
 
 void TDiskFrameReader::ReleaseBlockIndexList_AVI() {
@@ -147,9 +152,9 @@ int TDiskFrameReader::LoadBlock(const MiniHeader& entry) {
     }
 
     m_nDataLength = L;
-    m_lists.Fill(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
-                 ByteView(pTable.data(), pTable.size()), header->pFrameCount, L, m_nChannel,
-                 m_pDisk->info.byteOrder);
+    m_lists.FillChannels(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
+                         ByteView(pTable.data(), pTable.size()), header->pFrameCount, L,
+                         m_nChannelMask, m_pDisk->info.byteOrder);
     qmLogAt(5, kTag, "(readVideoFrameHDD) CH:%d, IFrame:%d, PFrame:%d", m_nChannel,
             int(m_lists.KeyFrames()), int(m_lists.OtherFrames()));
     m_nProgressDivisor = header->dataEnd;
@@ -184,7 +189,7 @@ int TDiskFrameReader::readVideoFrameHDD(ExportFrame& frame) {
         const auto headerView = ByteView(m_data.data(), m_nDataLength).sub(item->offset, 32);
         const auto header =
             headerView ? parseFrameHeader(*headerView, m_pDisk->info.byteOrder) : std::nullopt;
-        if (!header || header->channel != m_nChannel ||
+        if (!header || header->channel >= 32 || !(m_nChannelMask >> header->channel & 1u) ||
             !(header->hasMarker() || header->isEndOfFrames())) {
             qmLogAt(6, kTag,
                     "(readVideoFrameHDD) Read Frame Header Error - CH:%d, Marker:%d, I:%d, "

@@ -32,6 +32,10 @@ public:
     // False, with Error(), for an impossible channel or range.
     bool bBuildBlockIndexList_AVI(std::shared_ptr<const DiskExportSource> disk, int channel,
                                   uint32_t rangeStart, uint32_t rangeEnd);
+    // Also reads the frames of the other cameras of `channelMask` in the
+    // channel's group, in the same pass (ExportFrame::channel tells whose).
+    // Call after the list is built.
+    void AddChannels(uint32_t channelMask);
     int readVideoFrameHDD(ExportFrame& frame);
     int ReadFrame(ExportFrame& frame) override { return readVideoFrameHDD(frame); }
     void ReleaseBlockIndexList_AVI();
@@ -55,6 +59,7 @@ private:
     std::shared_ptr<const DiskExportSource> m_pDisk;
     std::unique_ptr<TimedBlockReader> m_pReader;
     int m_nChannel = 0;
+    uint32_t m_nChannelMask = 0;
     uint32_t m_nRangeStart = 0;
     uint32_t m_nRangeEnd = 0;
     ExportFrameContext m_context;

@@ -13,16 +13,21 @@ void ExportChannelLists::Clear() {
     m_nKeyHead = m_nOtherHead = 0;
 }
 
-void ExportChannelLists::Fill(ByteView iTable, uint32_t iCount, ByteView pTable, uint32_t pCount,
-                              uint64_t dataLength, int channel, uint8_t byteOrder) {
+void ExportChannelLists::FillChannels(ByteView iTable, uint32_t iCount, ByteView pTable,
+                                      uint32_t pCount, uint64_t dataLength, uint32_t channelMask,
+                                      uint8_t byteOrder) {
     Clear();
+    // kFrameInfoNoChannel lies beyond the mask's 32 cameras.
+    const auto wanted = [channelMask](uint8_t channel) {
+        return channel < 32 && (channelMask >> channel & 1u) != 0;
+    };
     for (uint32_t i = 0; i < iCount; ++i) {
         const auto rec = iFrameInfoAt(iTable, i, byteOrder);
         if (!rec) break;
         const auto offset = frameOffsetInData(rec->offsetUnits, dataLength);
         if (!offset) continue;
         m_starts.push_back(uint32_t(*offset));
-        if (rec->channel != channel || rec->channel == kFrameInfoNoChannel) continue;
+        if (!wanted(rec->channel)) continue;
         m_key.push_back({uint32_t(*offset), rec->timeOffset});
     }
     for (uint32_t i = 0; i < pCount; ++i) {
@@ -31,7 +36,7 @@ void ExportChannelLists::Fill(ByteView iTable, uint32_t iCount, ByteView pTable,
         const auto offset = frameOffsetInData(rec->offsetUnits, dataLength);
         if (!offset) continue;
         m_starts.push_back(uint32_t(*offset));
-        if (rec->channel != channel || rec->channel == kFrameInfoNoChannel) continue;
+        if (!wanted(rec->channel)) continue;
         m_other.push_back(uint32_t(*offset));
     }
     std::sort(m_starts.begin(), m_starts.end());

@@ -17,6 +17,11 @@
 
 namespace qm {
 
+// The cameras of group 0 (1-16) or 1 (17-32) as a channel mask.
+constexpr uint32_t GroupChannelMask(int group) {
+    return group == 0 ? 0xFFFFu : 0xFFFF0000u;
+}
+
 class ExportChannelLists {
 public:
     struct Item {
@@ -29,7 +34,13 @@ public:
     // come from the block header and are trusted only as far as the tables
     // reach; records pointing outside the data area are left out.
     void Fill(ByteView iTable, uint32_t iCount, ByteView pTable, uint32_t pCount,
-              uint64_t dataLength, int channel, uint8_t byteOrder);
+              uint64_t dataLength, int channel, uint8_t byteOrder) {
+        FillChannels(iTable, iCount, pTable, pCount, dataLength, 1u << (channel & 31), byteOrder);
+    }
+    // The same for every camera of `channelMask` (bit n: camera n + 1), in
+    // one pair of lists ordered by offset.
+    void FillChannels(ByteView iTable, uint32_t iCount, ByteView pTable, uint32_t pCount,
+                      uint64_t dataLength, uint32_t channelMask, uint8_t byteOrder);
     // Where the frame after the one at `offset` begins, whatever its camera:
     // the next offset of either table. nullopt for the block's last frame.
     std::optional<uint32_t> NextFrameStart(uint32_t offset) const;

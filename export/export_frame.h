@@ -40,6 +40,7 @@ struct ExportFrameInfo {
     int height = 0;
     bool key = false;
     int videoKind = 0; // the AVI writer's video chunk kind
+    int channel = 0;   // the camera, 0-31
     uint32_t seconds = 0;
     uint32_t subsecond = 0; // microseconds
     bool hasAudio = false;  // the frame carries sound, decoded or not
@@ -76,7 +77,6 @@ class IExportAudioDecoder;
 
 // Called for every picture a writer puts into a file, with its camera (0-31)
 // and the frame as read (video[0..length) are the bytes the recording stored).
-using PictureCallback = std::function<void(int channel, const ExportFrame& frame)>;
 // Called for every piece of the source a reader read, with its offset: a
 // source too large to hash whole is vouched for by these.
 using SourceReadCallback = std::function<void(uint64_t offset, ByteView bytes)>;

@@ -71,6 +71,7 @@ std::optional<int> BuildExportFrame(const FrameHeader& header, ByteView payload,
     frame.height = int(header.height());
     frame.key = key;
     frame.videoKind = AviVideoKindForCodec(context.codec);
+    frame.channel = header.channel;
     frame.seconds = header.time;
     frame.subsecond = uint32_t(header.milliseconds) * 1000u;
     frame.timeZone = header.timeZone;

@@ -15,14 +15,6 @@
 
 namespace qm {
 
-namespace {
-
-// How far before the range the readers first look for its key frame; each
-// further try looks eight times as far.
-constexpr uint32_t kFirstLeadSeconds = 8;
-
-} // namespace
-
 std::string SegmentFileName(const std::string& name, int n) {
     if (n <= 1) return name;
     // Only a final ".avi" is the extension; one inside a folder name is not.
@@ -46,7 +38,7 @@ bool TSaveAviJob::Fail(const std::string& error) {
     return false;
 }
 
-bool TSaveAviJob::Run() {
+bool TSaveAviJob::Begin() {
     m_files.clear();
     m_strError.clear();
     m_bSucceeded = false;
@@ -60,7 +52,10 @@ bool TSaveAviJob::Run() {
     if (const OutputRefusal refusal = m_pOutputs->Reserve(m_request.outputPath);
         refusal != OutputRefusal::kNone)
         return Fail(RefusalText(refusal, m_request.outputPath));
-    const bool ok = m_request.sourceKind == kExportSourceDisk ? RunDisk() : RunArchive();
+    return true;
+}
+
+bool TSaveAviJob::End(bool ok) {
     if (!m_ownOutputs) return ok;
     std::string error;
     if (ok && !m_ownOutputs->Commit(error)) return Fail(error);
@@ -68,21 +63,40 @@ bool TSaveAviJob::Run() {
     return ok;
 }
 
-ExportReaderSettings TSaveAviJob::ReaderSettings(uint32_t lead) {
+bool TSaveAviJob::Run() {
+    if (!Begin()) return false;
+    return End(m_request.sourceKind == kExportSourceDisk ? RunDisk() : RunArchive());
+}
+
+bool TSaveAviJob::RunFrom(IExportFrameReader& reader, uint32_t readerStart, uint32_t recordingStart,
+                          bool& widen) {
+    widen = false;
+    if (!Begin()) return false;
+    const bool ok = RunRange(reader, readerStart, recordingStart, widen);
+    return End(ok && !widen);
+}
+
+ExportReaderSettings ExportReaderSettingsFor(const SaveAviRequest& request, uint32_t lead,
+                                             const std::atomic<int>* cancel,
+                                             std::atomic<int>* percent) {
     ExportReaderSettings settings;
-    if (m_request.first) {
-        const int64_t second = *m_request.first / 1000;
+    if (request.first) {
+        const int64_t second = *request.first / 1000;
         settings.from = uint32_t(std::clamp<int64_t>(second - lead, 0, UINT32_MAX));
     }
-    if (m_request.last)
-        settings.to = uint32_t(std::clamp<int64_t>(*m_request.last / 1000, 0, UINT32_MAX));
-    settings.audioDecoder = m_request.audioDecoder;
-    settings.decodeAudio =
-        m_request.audioDecoder && (m_request.withAudio || m_request.frameWritten);
-    settings.cancel = &m_bCancelRequested;
-    settings.percent = &m_nProgressPercent;
-    settings.sourceRead = m_request.sourceRead;
+    if (request.last)
+        settings.to = uint32_t(std::clamp<int64_t>(*request.last / 1000, 0, UINT32_MAX));
+    settings.audioDecoder = request.audioDecoder;
+    settings.decodeAudio = request.audioDecoder &&
+                           (request.withAudio || request.frameWritten || request.hooks.onPicture);
+    settings.cancel = cancel;
+    settings.percent = percent;
+    settings.sourceRead = request.sourceRead;
     return settings;
+}
+
+ExportReaderSettings TSaveAviJob::ReaderSettings(uint32_t lead) {
+    return ExportReaderSettingsFor(m_request, lead, &m_bCancelRequested, &m_nProgressPercent);
 }
 
 bool TSaveAviJob::RunArchive() {
@@ -93,7 +107,7 @@ bool TSaveAviJob::RunArchive() {
         ~CloseOnExit() { ::close(fd); }
     } closer{fd};
 
-    for (uint32_t lead = kFirstLeadSeconds;; lead *= 8) {
+    for (uint32_t lead = kExportFirstLeadSeconds;; lead *= 8) {
         const ExportReaderSettings settings = ReaderSettings(lead);
         TArchiveFrameReader reader(settings);
         if (!reader.bBuildBlockIndexList_AVI(fd, m_request.channel))
@@ -135,7 +149,7 @@ bool TSaveAviJob::RunDisk() {
             probe.BlockList().empty())
             return Fail("no block of the disk holds " + camera + " in the range");
     }
-    for (uint32_t lead = kFirstLeadSeconds;; lead *= 8) {
+    for (uint32_t lead = kExportFirstLeadSeconds;; lead *= 8) {
         const ExportReaderSettings settings = ReaderSettings(lead);
         const uint32_t start = settings.from.value_or(0);
         if (start >= end) return Fail("the range holds no second");
@@ -174,34 +188,48 @@ bool TSaveAviJob::RunRange(IExportFrameReader& reader, uint32_t readerStart,
 }
 
 bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
+    if (m_request.format != ExportFormat::kAvi) return RunMedia(reader);
     SegmentSettings segmentSettings;
     segmentSettings.withAudio = m_request.withAudio;
     segmentSettings.percent = &m_nProgressPercent;
     segmentSettings.segmentStarted = m_request.segmentStarted;
-    segmentSettings.frameWritten = m_request.frameWritten;
     segmentSettings.byteLimit = m_request.segmentByteLimit;
-    segmentSettings.channel = m_request.channel;
-    segmentSettings.onPicture = m_request.onPicture;
+    // What each numbered file holds, for the hooks.
+    const int channel = m_request.channel;
+    ExportOutputDone done;
+    done.channel = channel;
+    segmentSettings.frameWritten = [&](const ExportFrame& frame) {
+        const int64_t t = ToStoredMs(frame.seconds, frame.subsecond / 1000);
+        if (done.pictures++ == 0) done.first = t;
+        done.last = t;
+        if (m_request.frameWritten) m_request.frameWritten(frame);
+        if (m_request.hooks.onPicture) m_request.hooks.onPicture(channel, frame);
+    };
+    auto segmentDone = [&](const std::string& name, bool complete) {
+        if (complete && m_request.hooks.onOutputDone) {
+            done.path = name;
+            done.damagedSkipped = reader.DamagedFramesSkipped();
+            m_request.hooks.onOutputDone(done);
+        }
+        done = ExportOutputDone{};
+        done.channel = channel;
+    };
 
     CQMAvi avi(*m_pOutputs);
     ExportFrame frame;
     TAviSegmentDriver driver(avi, reader, frame, segmentSettings);
     // A file is complete once the next segment began or the data ended;
     // a failed one is no output.
-    auto finished = [&](int result, const std::string& name) {
-        if (m_request.fileFinished && driver.OpenedFile() && result != kSegmentFailed)
-            m_request.fileFinished(name, reader.DamagedFramesSkipped());
-    };
     int n = 1;
     std::string name = SegmentFileName(m_request.outputPath, n);
     int result = driver.SaveAviSegment(name);
     if (driver.OpenedFile()) m_files.push_back(name);
-    finished(result, name);
+    segmentDone(name, driver.OpenedFile() && result > 0);
     while (result == kSegmentSizeChanged) {
         name = SegmentFileName(m_request.outputPath, ++n);
         result = driver.SaveAviSegment(name);
         if (driver.OpenedFile()) m_files.push_back(name);
-        finished(result, name);
+        segmentDone(name, driver.OpenedFile() && result > 0);
     }
 
     // After a size change the data may end before another key frame comes:
@@ -222,6 +250,55 @@ bool TSaveAviJob::RunSegments(IExportFrameReader& reader) {
         !reader.Error().empty())
         return Fail(m_request.sourcePath + ": " + reader.Error());
     return Fail(driver.Error().empty() ? "the export failed" : driver.Error());
+}
+
+} // namespace qm
+
+namespace qm {
+
+bool TSaveAviJob::RunMedia(IExportFrameReader& reader) {
+    MediaWriterSettings settings;
+    settings.format = m_request.format;
+    settings.channel = m_request.channel;
+    settings.withAudio = m_request.withAudio;
+    settings.clock = m_request.clock;
+    // The file's record also tells the damaged frames passed over for it.
+    ExportHooks hooks = m_request.hooks;
+    if (hooks.onOutputDone)
+        hooks.onOutputDone = [&](const ExportOutputDone& done) {
+            ExportOutputDone told = done;
+            told.damagedSkipped = reader.DamagedFramesSkipped();
+            m_request.hooks.onOutputDone(told);
+        };
+    settings.hooks = &hooks;
+    TMediaWriter writer(*m_pOutputs, settings);
+    ExportFrame frame;
+    int result = 0;
+    while ((result = reader.ReadFrame(frame)) >= 0) {
+        const bool opened = writer.Opened();
+        if (!writer.Write(frame, m_request.outputPath)) {
+            if (writer.Opened()) m_files.push_back(m_request.outputPath);
+            return Fail(writer.Error());
+        }
+        if (!opened && writer.Opened()) {
+            m_files.push_back(m_request.outputPath);
+            if (m_request.segmentStarted) m_request.segmentStarted();
+        }
+        if (writer.Opened() && m_request.frameWritten) m_request.frameWritten(frame);
+    }
+    if (!writer.Close()) return Fail(writer.Error());
+    if (result == kExportEnd && writer.Pictures() == 0) {
+        if (CancelRequested()) return Fail("cancelled");
+        return Fail("camera " + std::to_string(m_request.channel + 1) +
+                    " has no key frame in the range");
+    }
+    if (result == kExportEnd) {
+        m_nProgressPercent = 100;
+        m_bSucceeded = true;
+        return true;
+    }
+    if (!reader.Error().empty()) return Fail(m_request.sourcePath + ": " + reader.Error());
+    return Fail("the export failed");
 }
 
 } // namespace qm

@@ -10,6 +10,8 @@
 #include "export/avi_segment.h"
 #include "export/disk_export_source.h"
 #include "export/export_frame.h"
+#include "export/export_hooks.h"
+#include "export/media_writer.h"
 #include "platform/output_files.h"
 
 #include <atomic>
@@ -43,6 +45,11 @@ struct SaveAviRequest {
     std::optional<int64_t> first;
     std::optional<int64_t> last;
     std::string outputPath; // the first file; later ones are numbered after it
+    // AVI is split at every change of picture size; MP4 and Matroska are one
+    // file whatever the sizes.
+    ExportFormat format = ExportFormat::kAvi;
+    // The clock the subtitles of an MP4 or Matroska file show.
+    ClockView clock;
     // The run's outputs, when the caller writes more files than the job's
     // (a WAV beside them) and commits them itself once everything is done.
     // When null the job checks and commits its own files, replacing
@@ -54,10 +61,8 @@ struct SaveAviRequest {
     std::function<void()> segmentStarted;
     // Called on the job's thread for every frame written, with its decoded sound.
     std::function<void(const ExportFrame&)> frameWritten;
-    // Called on the job's thread for every picture written, and when a file
-    // is complete with the damaged frames skipped so far: a manifest's feed.
-    PictureCallback onPicture;
-    std::function<void(const std::string& path, uint64_t damagedSkipped)> fileFinished;
+    // Told of every picture and every finished file, whatever the format.
+    ExportHooks hooks;
     // Called on the job's thread for every piece a disk reader read.
     SourceReadCallback sourceRead;
     uint64_t segmentByteLimit = kAviSegmentByteLimit;
@@ -70,6 +75,16 @@ struct SaveAviRequest {
 // suffix appended).
 std::string SegmentFileName(const std::string& name, int n);
 
+// How far before the range the readers first look for its key frame; each
+// further try looks eight times as far.
+constexpr uint32_t kExportFirstLeadSeconds = 8;
+
+// What a reader of the request's range is told when it begins `lead`
+// seconds early to find the range's first key frame.
+ExportReaderSettings ExportReaderSettingsFor(const SaveAviRequest& request, uint32_t lead,
+                                             const std::atomic<int>* cancel,
+                                             std::atomic<int>* percent);
+
 class TSaveAviJob {
 public:
     explicit TSaveAviJob(SaveAviRequest request);
@@ -79,6 +94,12 @@ public:
 
     // Runs the export once; true on success. Call from one thread.
     bool Run();
+    // Runs the export from a reader built elsewhere, which begins at
+    // `readerStart` of a recording beginning at `recordingStart`. False with
+    // `widen` set, and nothing written, when the reader began too late for
+    // the range's first key frame: Run then finds it.
+    bool RunFrom(IExportFrameReader& reader, uint32_t readerStart, uint32_t recordingStart,
+                 bool& widen);
 
     // Safe from any thread while Run is in progress.
     void Cancel() { m_bCancelRequested.store(1); }
@@ -94,6 +115,10 @@ public:
 
 private:
     bool Fail(const std::string& error);
+    // The checks and set-up of every run, and its end (committing the job's
+    // own outputs).
+    bool Begin();
+    bool End(bool ok);
     // The readers begin `lead` seconds before the range, to find the key
     // frame the range's first pictures need.
     ExportReaderSettings ReaderSettings(uint32_t lead);
@@ -106,6 +131,8 @@ private:
                   bool& widen);
     // Writes the numbered files from `reader`.
     bool RunSegments(IExportFrameReader& reader);
+    // Writes the one MP4 or Matroska file from `reader`.
+    bool RunMedia(IExportFrameReader& reader);
 
     SaveAviRequest m_request;
     std::unique_ptr<OutputFiles> m_ownOutputs; // one per run, when the caller gave none

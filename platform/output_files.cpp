@@ -48,6 +48,7 @@ OutputFiles::~OutputFiles() {
 }
 
 void OutputFiles::AddSource(const std::string& path) {
+    std::lock_guard lock(m_lock);
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         Identity id;
@@ -120,10 +121,12 @@ OutputRefusal OutputFiles::Examine(const std::string& path, std::string* canonic
 }
 
 OutputRefusal OutputFiles::Check(const std::string& path) const {
+    std::lock_guard lock(m_lock);
     return Examine(path, nullptr, nullptr, nullptr);
 }
 
 OutputRefusal OutputFiles::Reserve(const std::string& path) {
+    std::lock_guard lock(m_lock);
     std::string canonical;
     Identity id;
     bool exists = false;
@@ -140,6 +143,7 @@ OutputRefusal OutputFiles::Reserve(const std::string& path) {
 }
 
 FILE* OutputFiles::Create(const std::string& path, std::string& error) {
+    std::lock_guard lock(m_lock);
     std::string canonical;
     Identity id;
     bool exists = false;
@@ -206,6 +210,7 @@ std::string OutputFiles::WrittenPath(const std::string& path) const {
 }
 
 bool OutputFiles::Commit(std::string& error) {
+    std::lock_guard lock(m_lock);
     bool ok = true;
     for (const Pending& p : m_pending) {
         const int fd = ::open(p.temporary.c_str(), O_RDONLY | O_CLOEXEC);
@@ -224,6 +229,7 @@ bool OutputFiles::Commit(std::string& error) {
 }
 
 void OutputFiles::Abandon() {
+    std::lock_guard lock(m_lock);
     for (const Pending& p : m_pending)
         ::unlink(p.temporary.c_str());
     m_pending.clear();

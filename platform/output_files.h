@@ -13,9 +13,12 @@
 //     that fails leaves the old file as it was.
 // New files are created exclusively (O_EXCL), so a name that appears between
 // the check and the creation is never written through.
+// The writers of one run may use it from several threads at once (cameras
+// exported side by side).
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -66,7 +69,7 @@ public:
     // committed: a replacement's temporary name, otherwise `path` itself.
     std::string WrittenPath(const std::string& path) const;
 
-    // The names created so far, in order.
+    // The names created so far, in order; once no writer is running.
     const std::vector<std::string>& Created() const { return m_created; }
 
 private:
@@ -84,6 +87,9 @@ private:
     OutputRefusal Examine(const std::string& path, std::string* canonical, Identity* existing,
                           bool* exists) const;
 
+    // Create reserves, the destructor abandons: the lock is taken again
+    // within the same call.
+    mutable std::recursive_mutex m_lock;
     bool m_bReplace = false;
     // A name this run writes: its folder resolved, and the file it reaches
     // once that exists (the old file until a replacement is created).

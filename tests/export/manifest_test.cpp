@@ -165,9 +165,11 @@ TEST(ExportManifest, ASourceTooLargeToHashIsVouchedForByThePiecesRead) {
     request.sourcePath = image;
     request.outputPath = out;
     request.outputs = &outputs;
-    request.onPicture = [&](int channel, const ExportFrame& f) { builder.AddPicture(channel, f); };
-    request.fileFinished = [&](const std::string& path, uint64_t damaged) {
-        builder.FinishOutput(path, 0, "avi", damaged);
+    request.hooks.onPicture = [&](int channel, const ExportFrame& f) {
+        builder.AddPicture(channel, f);
+    };
+    request.hooks.onOutputDone = [&](const ExportOutputDone& done) {
+        builder.FinishOutput(done.path, done.channel, "avi", done.damagedSkipped);
     };
     request.sourceRead = [&](uint64_t offset, ByteView b) { builder.AddSourceRead(offset, b); };
     TSaveAviJob job(request);

@@ -1,14 +1,18 @@
-// qmtool export: the player's Save as AVI on the command line. One camera of
-// an archive, a DVR disk or a disk image is written into NAME.avi and, after
-// every change of picture size, NAME-002.avi, NAME-003.avi, ...; optionally
-// its sound also goes into a WAV file. The written files are listed on
-// stdout, one per line (or with --json one summary object). Without
-// --from/--to the whole recording is exported; unlike the player's dialog
-// there is no 60-minute limit.
+// qmtool export: the player's Save as AVI on the command line, and more. One
+// camera of an archive, a DVR disk or a disk image is written into NAME.avi
+// and, after every change of picture size, NAME-002.avi, NAME-003.avi, ...;
+// or into one NAME.mp4 or NAME.mkv. Optionally its sound also goes into a WAV
+// file. Several cameras (a list, or all) go into a folder, one file each
+// (CH01.avi, CH02.avi, ...). The written files are listed on stdout, one per
+// line (or with --json one summary object). Without --from/--to the whole
+// recording is exported; unlike the player's dialog there is no 60-minute
+// limit.
 
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
 #include "export/manifest.h"
+#include "export/media_writer.h"
+#include "export/multi_camera_export.h"
 #include "export/save_avi_job.h"
 #include "export/wav_writer.h"
 #include "platform/diagnostics.h"
@@ -24,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -113,6 +118,39 @@ std::optional<std::string> ExistingSegment(const std::string& out) {
     return std::nullopt;
 }
 
+// The cameras of --channel: one number, a list ("1,2,5") or "all" (every
+// camera recorded, known only once the source is read: left empty here).
+struct CameraChoice {
+    std::vector<int> cameras; // 1-32, ascending, unique
+    bool all = false;
+    bool folder = false; // a list or "all": --out names a folder
+};
+
+std::optional<CameraChoice> ParseCameras(const std::string& text) {
+    CameraChoice choice;
+    if (text == "all") {
+        choice.all = choice.folder = true;
+        return choice;
+    }
+    choice.folder = text.find(',') != std::string::npos;
+    std::set<int> cameras;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const auto camera = parseCamera(text.substr(at, comma - at));
+        if (!camera) return std::nullopt;
+        cameras.insert(*camera);
+        at = comma + 1;
+    }
+    choice.cameras.assign(cameras.begin(), cameras.end());
+    return choice;
+}
+
+std::string CameraFileName(const std::string& folder, int camera, qm::ExportFormat format) {
+    char name[32];
+    std::snprintf(name, sizeof name, "CH%02d.%s", camera, qm::ExportFormatExtension(format));
+    return (std::filesystem::path(folder) / name).string();
+}
+
 } // namespace
 
 int RunExport(const ParsedArgs& args) {
@@ -120,19 +158,29 @@ int RunExport(const ParsedArgs& args) {
     const auto channelText = args.value("--channel");
     const auto out = args.value("--out");
     if (!channelText || !out) return UsageError("export needs --channel and --out");
-    const auto camera = parseCamera(*channelText);
-    if (!camera) return UsageError("--channel takes a camera number from 1 to 32");
+    const auto choice = ParseCameras(*channelText);
+    if (!choice)
+        return UsageError("--channel takes a camera number from 1 to 32, a list (1,2,5) or all");
     if (out->empty()) return UsageError("--out needs a file name");
     const auto wavPath = args.value("--audio-wav");
     const bool force = args.has("--force");
     const bool json = args.has("--json");
+    const bool folder = choice->folder;
+    if (folder && wavPath)
+        return UsageError("--audio-wav takes the sound of one camera: give --channel one number");
+
+    std::optional<qm::ExportFormat> format;
+    if (const auto name = args.value("--format")) {
+        format = qm::ExportFormatFromName(*name);
+        if (!format) return UsageError("--format takes avi, mp4 or mkv");
+    }
     if (args.has("--no-manifest") && (args.value("--manifest") || args.has("--hash-source")))
         return UsageError("--no-manifest excludes --manifest and --hash-source");
     const std::optional<std::string> manifestPath =
         args.has("--no-manifest")
             ? std::nullopt
             : std::optional(
-                  args.value("--manifest").value_or(qm::DefaultManifestPath(*out, false)));
+                  args.value("--manifest").value_or(qm::DefaultManifestPath(*out, folder)));
     if (manifestPath && manifestPath->empty()) return UsageError("--manifest needs a file name");
 
     // Every name is checked before anything is read or written; a name that
@@ -143,8 +191,23 @@ int RunExport(const ParsedArgs& args) {
     if (const auto refusal =
             RefuseOntoSource(outputs, {*out, wavPath.value_or(""), manifestPath.value_or("")}))
         return Fail(*refusal);
-    if (LowerExtension(*out) != "avi")
-        return UsageError("cannot write " + *out + ": export writes AVI files (.avi)");
+    if (folder) {
+        // A folder keeps the old default of the command: AVI.
+        if (!format) format = qm::ExportFormat::kAvi;
+        std::error_code ec;
+        if (std::filesystem::exists(*out, ec) && !std::filesystem::is_directory(*out, ec))
+            return Fail(*out + " is not a folder: several cameras are written into a folder");
+    } else {
+        const auto byName = qm::ExportFormatFromName(LowerExtension(*out));
+        if (!byName || (format && *format != *byName))
+            return UsageError("cannot write " + *out + ": " +
+                              (format
+                                   ? std::string("--format ") + qm::ExportFormatExtension(*format) +
+                                         " writes ." + qm::ExportFormatExtension(*format) + " files"
+                                   : std::string("export writes AVI, MP4 or Matroska files "
+                                                 "(.avi, .mp4, .mkv)")));
+        format = byName;
+    }
     if (wavPath && LowerExtension(*wavPath) != "wav")
         return UsageError("cannot write " + *wavPath + ": --audio-wav writes a WAV file (.wav)");
     std::optional<qm::ClockArgument> fromArgument, toArgument;
@@ -152,21 +215,45 @@ int RunExport(const ParsedArgs& args) {
     if (!ReadTimeOption(args, "--from", fromArgument, error) ||
         !ReadTimeOption(args, "--to", toArgument, error))
         return UsageError(error);
-    for (const std::string* name :
-         {&*out, wavPath ? &*wavPath : nullptr, manifestPath ? &*manifestPath : nullptr}) {
-        if (!name) continue;
-        if (const auto refusal = outputs.Reserve(*name); refusal != qm::OutputRefusal::kNone)
-            return Fail(qm::RefusalText(refusal, *name));
+    // The names of the files; "all" is known once the source is.
+    auto reserve = [&](const std::vector<std::string>& names) -> std::optional<std::string> {
+        for (const std::string& name : names) {
+            if (name.empty()) continue;
+            if (const auto refusal = outputs.Reserve(name); refusal != qm::OutputRefusal::kNone)
+                return qm::RefusalText(refusal, name);
+            if (!force && *format == qm::ExportFormat::kAvi && name != wavPath.value_or("") &&
+                name != manifestPath.value_or(""))
+                if (const auto existing = ExistingSegment(name))
+                    return qm::RefusalText(qm::OutputRefusal::kExists, *existing);
+        }
+        return std::nullopt;
+    };
+    auto outputName = [&](int camera) {
+        return folder ? CameraFileName(*out, camera, *format) : *out;
+    };
+    if (!choice->all) {
+        std::vector<std::string> names{wavPath.value_or(""), manifestPath.value_or("")};
+        for (const int camera : choice->cameras)
+            names.insert(names.end() - 2, outputName(camera));
+        if (const auto refusal = reserve(names)) return Fail(*refusal);
     }
-    if (!force)
-        if (const auto existing = ExistingSegment(*out))
-            return Fail(qm::RefusalText(qm::OutputRefusal::kExists, *existing));
 
     qm::SaveAviRequest request;
     const auto facts = PrepareSource(source, request, error);
     if (!facts) return Fail(error);
-    if (!(facts->channelMask & (1u << (*camera - 1))))
-        return Fail(NotRecordedText(*camera, facts->channelMask));
+    std::vector<int> cameras = choice->cameras;
+    if (choice->all) {
+        for (int c = 0; c < 32; ++c)
+            if (facts->channelMask & (1u << c)) cameras.push_back(c + 1);
+        std::vector<std::string> names;
+        for (const int camera : cameras)
+            names.push_back(outputName(camera));
+        names.push_back(manifestPath.value_or(""));
+        if (const auto refusal = reserve(names)) return Fail(*refusal);
+    }
+    for (const int camera : cameras)
+        if (!(facts->channelMask & (1u << (camera - 1))))
+            return Fail(NotRecordedText(camera, facts->channelMask));
     const qm::ClockView clock{facts->timeOffset, args.has("--utc")};
     const qm::StoredMs start = qm::ToStoredMs(facts->startTime);
     qm::StoredMs t = 0;
@@ -181,6 +268,11 @@ int RunExport(const ParsedArgs& args) {
     }
     if (request.first && request.last && *request.first > *request.last)
         return UsageError("--from must not be later than --to");
+    if (folder) {
+        std::error_code ec;
+        std::filesystem::create_directories(*out, ec);
+        if (ec) return Fail(*out + ": " + ec.message());
+    }
 
     qm::TWavWriter wav;
     if (wavPath && !wav.Open(outputs, *wavPath, qm::kExportAudioRate)) return Fail(wav.Error());
@@ -194,28 +286,39 @@ int RunExport(const ParsedArgs& args) {
         manifest.SetSource(source,
                            request.sourceKind == qm::kExportSourceDisk ? "disk" : "archive");
         if (!manifest.ChooseSourceHash(args.has("--hash-source"), error)) return Fail(error);
-        request.onPicture = [&](int channel, const qm::ExportFrame& frame) {
+        request.hooks.onPicture = [&](int channel, const qm::ExportFrame& frame) {
             manifest.AddPicture(channel, frame);
         };
-        request.fileFinished = [&](const std::string& path, uint64_t damaged) {
-            manifest.FinishOutput(path, *camera - 1, "avi", damaged);
+        request.hooks.onOutputDone = [&](const qm::ExportOutputDone& done) {
+            manifest.FinishOutput(done.path, done.channel, qm::ExportFormatExtension(*format),
+                                  done.damagedSkipped);
         };
         if (manifest.WantsSourceReads())
             request.sourceRead = [&](uint64_t offset, qm::ByteView bytes) {
                 manifest.AddSourceRead(offset, bytes);
             };
     }
-    request.channel = *camera - 1;
     request.withAudio = !args.has("--no-audio");
-    request.outputPath = *out;
     request.outputs = &outputs;
     request.audioDecoder = &decoder;
+    request.format = *format;
+    // The subtitles show the clock as the player does, whatever --utc says.
+    request.clock = qm::ClockView{facts->timeOffset, false};
+    bool soundLeftOut = false;
     request.frameWritten = [&](const qm::ExportFrame& frame) {
-        summary.AddFrame(*camera - 1, qm::ToStoredMs(frame.seconds, frame.subsecond / 1000));
+        summary.AddFrame(frame.channel, qm::ToStoredMs(frame.seconds, frame.subsecond / 1000));
         if (wavPath && !frame.audio.empty()) wav.Append(frame.audio.data(), frame.audio.size());
+        soundLeftOut = soundLeftOut || frame.hasAudio;
     };
 
+    // One camera alone, or several in one pass over the source.
+    std::vector<qm::TMultiCameraExport::Camera> list;
+    for (const int camera : cameras)
+        list.push_back({camera - 1, outputName(camera)});
+    request.channel = list.front().channel;
+    request.outputPath = list.front().outputPath;
     qm::TSaveAviJob job(request);
+    qm::TMultiCameraExport multi(request, list);
     // The progress line is refreshed every 200 ms, but the end of the job
     // wakes the wait at once rather than at the next refresh.
     std::mutex doneLock;
@@ -223,22 +326,29 @@ int RunExport(const ParsedArgs& args) {
     bool done = false;
     bool ok = false;
     std::thread worker([&] {
-        const bool result = job.Run();
+        const bool result = folder ? multi.Run() : job.Run();
         std::lock_guard lock(doneLock);
         ok = result;
         done = true;
         doneChanged.notify_all();
     });
+    const std::string what =
+        folder ? "cameras " + *channelText : "camera " + std::to_string(cameras.front());
+    const auto percent = [&] { return folder ? multi.ProgressPercent() : job.ProgressPercent(); };
     const bool showProgress = ::isatty(STDERR_FILENO) == 1;
     for (std::unique_lock lock(doneLock); !done;) {
-        if (showProgress)
-            std::fprintf(stderr, "\rexporting camera %d: %3d%%", *camera, job.ProgressPercent());
+        if (showProgress) std::fprintf(stderr, "\rexporting %s: %3d%%", what.c_str(), percent());
         doneChanged.wait_for(lock, std::chrono::milliseconds(200), [&] { return done; });
     }
     worker.join();
-    if (showProgress)
-        std::fprintf(stderr, "\rexporting camera %d: %3d%%\n", *camera, job.ProgressPercent());
-    summary.AddDamaged(job.DamagedFramesSkipped());
+    if (showProgress) std::fprintf(stderr, "\rexporting %s: %3d%%\n", what.c_str(), percent());
+    summary.AddDamaged(folder ? multi.DamagedFramesSkipped() : job.DamagedFramesSkipped());
+    std::vector<std::string> files = folder ? multi.Files() : job.Files();
+    const std::string jobError = folder ? std::string(multi.ResultText()) + " " + multi.Error()
+                                        : std::string(job.ResultText()) + " " + job.Error();
+    if (ok && soundLeftOut && *format == qm::ExportFormat::kMp4 && request.withAudio)
+        std::fprintf(stderr, "qmtool: MP4 files carry no sound; export to .mkv (or add "
+                             "--audio-wav) to keep it\n");
 
     const bool wavOk = !wavPath || wav.Close();
     // The manifest vouches for the files as they will be once committed, so
@@ -256,12 +366,15 @@ int RunExport(const ParsedArgs& args) {
     std::string commitError;
     const bool committed = ok && wavOk && manifestOk && outputs.Commit(commitError);
     if (!committed) outputs.Abandon();
-    std::vector<std::string> files = job.Files();
+    std::vector<std::string> written = files;
     if (wavPath) files.push_back(*wavPath);
     if (committed) {
         if (json) {
             Json j = summary.ToJson("export");
-            j["camera"] = *camera;
+            if (folder)
+                j["cameras"] = cameras;
+            else
+                j["camera"] = cameras.front();
             j["files"] = files;
             j["manifest"] = manifestPath ? Json(*manifestPath) : Json();
             std::printf("%s\n", Dump(j).c_str());
@@ -277,10 +390,10 @@ int RunExport(const ParsedArgs& args) {
     // New files completed before the failure stay, and are named; the
     // replacements of existing ones are gone, and the old files untouched.
     if (!force && !json)
-        for (const std::string& file : job.Files())
+        for (const std::string& file : written)
             std::printf("%s\n", file.c_str());
     std::fflush(stdout);
-    if (!ok) return Fail(std::string(job.ResultText()) + " " + job.Error());
+    if (!ok) return Fail(jobError);
     if (!wavOk) return Fail(wav.Error());
     if (!manifestOk) return Fail("the manifest could not be written: " + manifestError);
     return Fail(commitError);

@@ -7,13 +7,9 @@
 // when everything matches.
 
 #include "export/manifest.h"
+#include "export/mux_library.h"
 #include "export/source_frames.h"
 #include "tools/qmtool/commands.h"
-
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/log.h>
-}
 
 #include <cstdio>
 #include <filesystem>
@@ -128,14 +124,14 @@ struct Packet {
     std::string nalSha256;
 };
 bool DemuxPictures(const std::string& path, std::vector<Packet>& packets, std::string& error) {
-    AVFormatContext* ic = avformat_alloc_context();
+    AVFormatContext* ic = qm::Mux().avformat_alloc_context();
     if (!ic) {
         error = "out of memory";
         return false;
     }
     // The packets exactly as stored: no parser may split or join them.
     ic->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
-    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) {
+    if (qm::Mux().avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) {
         error = "libavformat cannot read it";
         return false; // avformat_open_input frees the context on failure
     }
@@ -159,9 +155,9 @@ bool DemuxPictures(const std::string& path, std::vector<Packet>& packets, std::s
             lengthSize = (par->extradata[4] & 3) + 1;
         }
     }
-    AVPacket* packet = av_packet_alloc();
+    AVPacket* packet = qm::Mux().av_packet_alloc();
     while (ok && packet) {
-        const int r = av_read_frame(ic, packet);
+        const int r = qm::Mux().av_read_frame(ic, packet);
         if (r == AVERROR_EOF) break;
         if (r < 0) {
             error = "libavformat stops reading it after " + std::to_string(packets.size()) +
@@ -179,10 +175,10 @@ bool DemuxPictures(const std::string& path, std::vector<Packet>& packets, std::s
             p.nalSha256 = qm::CanonicalNalSha256(bytes, framing, lengthSize).value_or("");
             packets.push_back(std::move(p));
         }
-        av_packet_unref(packet);
+        qm::Mux().av_packet_unref(packet);
     }
-    av_packet_free(&packet);
-    avformat_close_input(&ic);
+    qm::Mux().av_packet_free(&packet);
+    qm::Mux().avformat_close_input(&ic);
     return ok;
 }
 
@@ -344,7 +340,9 @@ int RunVerify(const ParsedArgs& args) {
     }
     const std::string sourcePath = args.value("--source").value_or(m.sourcePath);
 
-    av_log_set_level(AV_LOG_QUIET);
+    if (!qm::MuxLibraryLoaded())
+        return Fail("libavformat cannot be loaded: files cannot be read back");
+    qm::Mux().av_log_set_level(AV_LOG_QUIET);
     for (Output& out : m.outputs)
         CheckOutputFile(out);
     CheckAgainstSource(m, sourcePath);
