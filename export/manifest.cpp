@@ -219,7 +219,7 @@ void ManifestBuilder::SetSource(const std::string& path, const std::string& kind
     m_sourceKind = kind;
 }
 
-void ManifestBuilder::AddPicture(int /*channel*/, const ExportFrame& frame) {
+void ManifestBuilder::AddPicture(int channel, const ExportFrame& frame) {
     const size_t length = std::min<size_t>(frame.length, frame.video.size());
     const ByteView bytes(frame.video.data(), length);
     Picture picture;
@@ -228,7 +228,7 @@ void ManifestBuilder::AddPicture(int /*channel*/, const ExportFrame& frame) {
     picture.size = uint32_t(length);
     picture.sha256 = Sha256Hex(bytes);
     picture.nalSha256 = CanonicalNalSha256(bytes, NalFraming::kAnnexB).value_or("");
-    m_pending.push_back(std::move(picture));
+    m_pending[channel].push_back(std::move(picture));
 }
 
 void ManifestBuilder::AddSourceRead(uint64_t offset, ByteView bytes) {
@@ -244,8 +244,11 @@ void ManifestBuilder::FinishOutput(const std::string& path, int channel, const s
     uint64_t& before = m_damagedSoFar[channel];
     output.damaged = damagedSkipped >= before ? damagedSkipped - before : 0;
     before = std::max(before, damagedSkipped);
-    output.pictures = std::move(m_pending);
-    m_pending.clear();
+    auto pending = m_pending.find(channel);
+    if (pending != m_pending.end()) {
+        output.pictures = std::move(pending->second);
+        m_pending.erase(pending);
+    }
     m_outputs.push_back(std::move(output));
 }
 

@@ -159,7 +159,9 @@ private:
     bool m_bWholeSource = true;
     std::string m_sourceSha256;
     std::map<std::pair<uint64_t, uint64_t>, std::string> m_sourcePieces; // (offset, length)
-    std::vector<Picture> m_pending;
+    // Pictures of files not finished yet, per camera: several cameras' files
+    // are written side by side.
+    std::map<int, std::vector<Picture>> m_pending;
     std::vector<Output> m_outputs;
     std::map<int, uint64_t> m_damagedSoFar; // by channel
 };

@@ -139,8 +139,11 @@ TEST_F(MuxExport, PicturesAreTheRecordedBytesAtTheirRecordedTimes) {
         const std::string out = test::TempPath("cam1." + format);
         const auto o = Qmtool("export --channel 1 --out " + out + " " + archive);
         ASSERT_EQ(o.status, 0) << o.err;
-        EXPECT_EQ(o.out, out + "\n");
+        EXPECT_EQ(o.out, out + "\n" + out + ".manifest.json\n");
         EXPECT_TRUE(PlaysSilently(out));
+        // The manifest's per-picture hashes hold for the reframed units too.
+        const auto verified = Qmtool("verify " + out + ".manifest.json");
+        EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
 
         const ReadBack back = Demux(out);
         EXPECT_EQ(back.creationTime, "2023-11-14T22:13:20.000000Z");
@@ -196,8 +199,11 @@ TEST_F(MuxExport, ASizeChangeStaysInOneFileThatPlays) {
         const auto o =
             Qmtool("export --channel 2 --format " + format + " --out " + out + " " + archive);
         ASSERT_EQ(o.status, 0) << o.err;
-        EXPECT_EQ(o.out, out + "\n");
+        EXPECT_EQ(o.out, out + "\n" + out + ".manifest.json\n");
         EXPECT_TRUE(PlaysSilently(out));
+        // The manifest's per-picture hashes hold for the reframed units too.
+        const auto verified = Qmtool("verify " + out + ".manifest.json");
+        EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
         std::string widths;
         ASSERT_EQ(test::RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
                                    "frame=width -of csv=p=0 " +
@@ -254,7 +260,9 @@ TEST_F(MuxExport, EveryCameraInOneRunWritesWhatOneAtATimeWrites) {
         std::string listed;
         for (const auto& name : expected)
             listed += name + "\n";
-        EXPECT_EQ(all.out, listed);
+        EXPECT_EQ(all.out, listed + folder + "/manifest.json\n");
+        const auto verified = Qmtool("verify " + folder + "/manifest.json");
+        EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
         // A second run meets the files of the first: refused without --force.
         const std::string again = "export --channel 2,1,17" + formatArg + " --out " + folder + " ";
         const auto refused = Qmtool(again + archive);
