@@ -253,6 +253,7 @@ private:
     // hand is dropped rather than drawn over the step's picture.
     std::atomic<bool> m_bStepHold{false};
     std::deque<std::pair<int64_t, int64_t>> m_speedSamples; // (wall ms, shown media ms)
+    int m_nEndTicks = 0; // interval ticks in a row that found forward play at the end
     int m_nSettleLimitMs = kSettleLimitMs;
     int m_nPrevMode = 0; // the split a single view returns to
 

@@ -96,7 +96,11 @@ void CQMPlayerEx::OnIntervalTick() {
     // so that the end is seen (and a step back works from it).
     const bool forward = !m_bReverse && (m_state.activity == Activity::kPlaying ||
                                          m_state.activity == Activity::kFastForward);
-    if (forward && m_bAtEnd && m_reader.IsOpen()) {
+    // Seen on two ticks in a row: the last frames handed to the display
+    // threads have been drawn by then.
+    m_nEndTicks = forward && m_bAtEnd && m_reader.IsOpen() ? m_nEndTicks + 1 : 0;
+    if (m_nEndTicks >= 2) {
+        m_nEndTicks = 0;
         HoldPlayThread();
         SetSpeed(1);
         Publish(Activity::kEnded);
