@@ -6,6 +6,7 @@
 
 #include "platform/byte_order.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -56,6 +57,33 @@ struct ExportFrame : ExportFrameInfo {
     std::vector<uint8_t> audio; // this frame's decoded PCM; empty when none
 
     ExportFrame() : video(kExportVideoBufferBytes) { audio.reserve(kExportAudioBufferBytes); }
+};
+
+// A frame kept aside (queued, or held before a range begins): exactly its
+// bytes, not the reader's whole buffer.
+struct HeldFrame {
+    ExportFrameInfo info;
+    std::vector<uint8_t> video;
+    std::vector<uint8_t> audio;
+
+    static HeldFrame Of(const ExportFrame& frame) {
+        HeldFrame held;
+        held.info = frame;
+        held.video.assign(frame.video.begin(), frame.video.begin() + frame.length);
+        held.audio = frame.audio;
+        return held;
+    }
+    size_t Bytes() const { return video.size() + audio.size(); }
+    // Puts the frame back into a reader's buffer (grown when too small); the
+    // sound moves.
+    void MoveInto(ExportFrame& frame) {
+        if (frame.video.size() < video.size())
+            frame.video.resize(video.size() + kExportVideoMargin);
+        std::copy(video.begin(), video.end(), frame.video.begin());
+        frame.length = uint32_t(video.size());
+        frame.audio = std::move(audio);
+        static_cast<ExportFrameInfo&>(frame) = info;
+    }
 };
 
 class IExportFrameReader {

@@ -22,10 +22,7 @@ constexpr size_t kQueueBytes = size_t(32) << 20;
 } // namespace
 
 bool TFrameQueue::Push(const ExportFrame& frame) {
-    Held held;
-    held.info = frame;
-    held.video.assign(frame.video.begin(), frame.video.begin() + frame.length);
-    held.audio = frame.audio;
+    HeldFrame held = HeldFrame::Of(frame);
     std::unique_lock lock(m_lock);
     // One frame always fits, however large.
     m_changed.wait(lock, [&] {
@@ -33,7 +30,7 @@ bool TFrameQueue::Push(const ExportFrame& frame) {
                (m_items.size() < kQueueFrames && m_nBytes < kQueueBytes);
     });
     if (m_bAbandoned) return false;
-    m_nBytes += held.video.size() + held.audio.size();
+    m_nBytes += held.Bytes();
     m_items.push_back(std::move(held));
     m_changed.notify_all();
     return true;
@@ -66,17 +63,12 @@ int TFrameQueue::ReadFrame(ExportFrame& frame) {
     std::unique_lock lock(m_lock);
     m_changed.wait(lock, [&] { return !m_items.empty() || m_bEnded; });
     if (m_items.empty()) return m_nResult;
-    Held held = std::move(m_items.front());
+    HeldFrame held = std::move(m_items.front());
     m_items.pop_front();
-    m_nBytes -= held.video.size() + held.audio.size();
+    m_nBytes -= held.Bytes();
     m_changed.notify_all();
     lock.unlock();
-    if (frame.video.size() < held.video.size())
-        frame.video.resize(held.video.size() + kExportVideoMargin);
-    std::copy(held.video.begin(), held.video.end(), frame.video.begin());
-    frame.length = uint32_t(held.video.size());
-    frame.audio = std::move(held.audio);
-    static_cast<ExportFrameInfo&>(frame) = held.info;
+    held.MoveInto(frame);
     return int(frame.length);
 }
 

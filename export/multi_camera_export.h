@@ -39,14 +39,9 @@ public:
     const std::string& Error() const override { return m_strError; }
 
 private:
-    struct Held {
-        ExportFrameInfo info;
-        std::vector<uint8_t> video;
-        std::vector<uint8_t> audio;
-    };
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
-    std::deque<Held> m_items;
+    std::deque<HeldFrame> m_items;
     size_t m_nBytes = 0;
     bool m_bEnded = false;
     bool m_bAbandoned = false;

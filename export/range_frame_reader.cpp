@@ -11,21 +11,9 @@ TRangeFrameReader::TRangeFrameReader(IExportFrameReader& inner, int64_t first,
     : m_inner(inner), m_llFirst(first), m_last(last) {}
 
 void TRangeFrameReader::Hold(const ExportFrame& frame) {
-    Held held;
-    held.info = frame;
-    held.video.assign(frame.video.begin(), frame.video.begin() + frame.length);
-    held.audio = frame.audio;
-    m_nHeldBytes += held.video.size() + held.audio.size();
+    HeldFrame held = HeldFrame::Of(frame);
+    m_nHeldBytes += held.Bytes();
     m_held.push_back(std::move(held));
-}
-
-void TRangeFrameReader::Restore(Held& held, ExportFrame& frame) {
-    if (frame.video.size() < held.video.size())
-        frame.video.resize(held.video.size() + kExportVideoMargin);
-    std::copy(held.video.begin(), held.video.end(), frame.video.begin());
-    frame.length = uint32_t(held.video.size());
-    frame.audio = std::move(held.audio);
-    static_cast<ExportFrameInfo&>(frame) = held.info;
 }
 
 bool TRangeFrameReader::Prime() {
@@ -77,7 +65,7 @@ int TRangeFrameReader::ReadFrame(ExportFrame& frame) {
     frame.audio.clear();
     if (!Prime()) return m_nPrimeResult;
     if (!m_held.empty()) {
-        Restore(m_held.front(), frame);
+        m_held.front().MoveInto(frame);
         m_held.pop_front();
         if (m_held.empty()) m_nHeldBytes = 0;
         return int(frame.length);

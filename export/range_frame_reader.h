@@ -36,13 +36,7 @@ public:
     bool RangeFound() const { return !m_held.empty(); }
 
 private:
-    struct Held {
-        ExportFrameInfo info;
-        std::vector<uint8_t> video; // exactly the frame's bytes
-        std::vector<uint8_t> audio;
-    };
     void Hold(const ExportFrame& frame);
-    static void Restore(Held& held, ExportFrame& frame);
     static int64_t TimeOf(const ExportFrame& frame) {
         return int64_t(frame.seconds) * 1000 + frame.subsecond / 1000;
     }
@@ -53,7 +47,7 @@ private:
     bool m_bPrimed = false;
     bool m_bKeyFound = false;
     int m_nPrimeResult = 0; // the inner reader's result that ended priming, when negative
-    std::deque<Held> m_held;
+    std::deque<HeldFrame> m_held;
     size_t m_nHeldBytes = 0;
     ExportFrame m_scratch;
 };
