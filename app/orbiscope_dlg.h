@@ -13,6 +13,7 @@
 #include "app/timeline_player.h"
 #include "app/user_prompts.h"
 #include "app/volume_control.h"
+#include "export/multi_camera_export.h"
 #include "storage/disk_probe.h"
 
 #include <QDialog>
@@ -221,6 +222,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Save as AVI's runs: the request from the dialog, every camera into a
+    // folder, and the run itself with its manifest.
+    SaveAviRequest SaveAviBaseRequest(const CQMSaveAviDlg& dlg) const;
+    void SaveAllCameras();
+    void RunSaveAvi(SaveAviRequest request, std::vector<TMultiCameraExport::Camera> cameras,
+                    const std::string& manifestPath, std::vector<std::string> commandLine,
+                    OutputFiles& outputs);
+
     // ITimelinePlayer: the timeline drives the player through the window.
     bool IsOpen() const override { return IsRecordingOpen(); }
     void SetBusy(bool busy) override { m_bBusy = busy; }

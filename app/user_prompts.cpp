@@ -3,9 +3,25 @@
 #include "app/app_title.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace qm {
+
+namespace {
+
+// "MP4 Files (*.mp4)" -> "mp4"; empty unless the filter names one suffix.
+QString SingleSuffixOf(const QString& qtFilter) {
+    const qsizetype open = qtFilter.lastIndexOf(QStringLiteral("(*."));
+    const qsizetype close = qtFilter.lastIndexOf(QLatin1Char(')'));
+    if (open < 0 || close < open + 3) return {};
+    const QString suffix = qtFilter.mid(open + 3, close - open - 3);
+    if (suffix.contains(QLatin1Char('*')) || suffix.contains(QLatin1Char(' '))) return {};
+    return suffix;
+}
+
+} // namespace
 
 QString QtFileFilter(const QString& windowsFilter) {
     const QStringList parts = windowsFilter.split(QLatin1Char('|'), Qt::SkipEmptyParts);
@@ -56,8 +72,36 @@ QString CMessageBoxPrompts::SaveFileName(QWidget* parent, const QString& name,
     // together with the other checks of the name.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (!name.isEmpty()) dialog.selectFile(name);
+    // A file type chosen in the list is the suffix a bare name gets, and the
+    // proposed name follows it (CH01.avi -> CH01.mp4).
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+        const QString suffix = SingleSuffixOf(f);
+        if (suffix.isEmpty()) return;
+        dialog.setDefaultSuffix(suffix);
+        const QStringList chosen = dialog.selectedFiles();
+        if (chosen.isEmpty()) return;
+        const QFileInfo file(chosen.first());
+        if (file.isDir() || file.completeBaseName().isEmpty()) return;
+        dialog.selectFile(file.completeBaseName() + QLatin1Char('.') + suffix);
+    });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
+}
+
+QString CMessageBoxPrompts::FolderName(QWidget* parent, const QString& title) {
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+int CMessageBoxPrompts::ChooseItem(QWidget* parent, const QString& text, const QStringList& items) {
+    bool ok = false;
+    const QString item = QInputDialog::getItem(parent, QString::fromLatin1(kAppTitle), text, items,
+                                               0, false, &ok);
+    return ok ? int(items.indexOf(item)) : -1;
 }
 
 } // namespace qm

@@ -3,6 +3,7 @@
 // so that tests can answer or record them instead of a modal box.
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -25,6 +26,12 @@ public:
                                  const QString& /*defaultSuffix*/) {
         return {};
     }
+    // A folder to write into (it may be made in the dialog); empty when cancelled.
+    virtual QString FolderName(QWidget*, const QString& /*title*/) { return {}; }
+    // One of `items`, picked in a list under `text`; -1 when cancelled.
+    virtual int ChooseItem(QWidget*, const QString& /*text*/, const QStringList& /*items*/) {
+        return -1;
+    }
 };
 
 // "Name|*.ext|Name|*.*|" -> "Name (*.ext);;Name (*.*)", as Qt's dialogs take it.
@@ -38,6 +45,8 @@ public:
     QString OpenFileName(QWidget* parent, const QString& filter) override;
     QString SaveFileName(QWidget* parent, const QString& name, const QString& filter,
                          const QString& defaultSuffix) override;
+    QString FolderName(QWidget* parent, const QString& title) override;
+    int ChooseItem(QWidget* parent, const QString& text, const QStringList& items) override;
 };
 
 } // namespace qm

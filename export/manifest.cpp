@@ -249,7 +249,13 @@ void ManifestBuilder::FinishOutput(const std::string& path, int channel, const s
         output.pictures = std::move(pending->second);
         m_pending.erase(pending);
     }
-    m_outputs.push_back(std::move(output));
+    // Cameras written side by side finish in any order; the manifest lists
+    // them by camera (a camera's numbered files stay in the order written),
+    // so that one export always reads the same.
+    const auto at = std::upper_bound(
+        m_outputs.begin(), m_outputs.end(), channel,
+        [](int c, const Output& o) { return o.channel >= 0 && c < o.channel; });
+    m_outputs.insert(at, std::move(output));
 }
 
 void ManifestBuilder::AddFile(const std::string& path, const std::string& format) {

@@ -16,6 +16,7 @@ constexpr int kWidth = 400;
 constexpr int kHeight = 260;
 constexpr int kWholeRecordingHeight = 200;
 const QString kPickerFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss");
+const QString kAllCamerasText = QStringLiteral("All cameras");
 
 } // namespace
 
@@ -28,7 +29,7 @@ CQMSaveAviDlg::CQMSaveAviDlg(Notice notice, QWidget* parent)
     channelLabel->setGeometry(20, 16, 60, 24);
     m_pChannels = new QComboBox(this);
     m_pChannels->setObjectName(QStringLiteral("ctl1062"));
-    m_pChannels->setGeometry(84, 16, 80, 24);
+    m_pChannels->setGeometry(84, 16, 100, 24);
     m_pAudioOn = new QRadioButton(QStringLiteral("Audio ON"), this);
     m_pAudioOn->setObjectName(QStringLiteral("ctl1063"));
     m_pAudioOn->setGeometry(190, 16, 90, 24);
@@ -88,7 +89,8 @@ void CQMSaveAviDlg::showEvent(QShowEvent* event) {
 void CQMSaveAviDlg::OnInitDialog() {
     m_pChannels->clear();
     for (int c = 0; c < 32; ++c)
-        if ((channelMask >> c) & 1u) m_pChannels->addItem(QString::asprintf("%d", c + 1));
+        if ((channelMask >> c) & 1u) m_pChannels->addItem(QString::asprintf("%d", c + 1), c);
+    if (m_pChannels->count() > 1) m_pChannels->addItem(kAllCamerasText, kAllCameras);
 
     const bool whole = wholeRecording == 1;
     for (QWidget* w : {static_cast<QWidget*>(m_pStartLabel), static_cast<QWidget*>(m_pEndLabel),
@@ -132,7 +134,7 @@ void CQMSaveAviDlg::OnStart() {
     cancelRequested = 0;
     selectedIndex = m_pChannels->currentIndex();
     if (selectedIndex < 0) return; // nothing to export
-    exportChannel = m_pChannels->itemText(selectedIndex).left(2).toInt() - 1;
+    exportChannel = m_pChannels->itemData(selectedIndex).toInt();
     withAudio = m_pAudioOn->isChecked() ? 1 : 0;
     emit saveAviRequested(exportChannel);
 }

@@ -1,6 +1,7 @@
 #pragma once
-// "Select a channel to save as AVI...": the channel, sound on or off and,
-// for a DVR disk, the time range of one export. Start validates the choice
+// "Select a channel to save as AVI...": the channel (or every camera, listed
+// last as "All cameras" when there are several), sound on or off and, for a
+// DVR disk, the time range of one export. Start validates the choice
 // and asks the main window (saveAviRequested, handled synchronously) to run
 // the export; the progress bar follows the running job's percentage.
 
@@ -24,6 +25,8 @@ class CQMSaveAviDlg : public QDialog {
     Q_OBJECT
 public:
     static constexpr int64_t kMaxDurationSeconds = 3600;
+    // The channel saveAviRequested names for the list's "All cameras".
+    static constexpr int kAllCameras = -1;
 
     // `notice` shows a message to the user (a message box in the program).
     using Notice = std::function<void(QWidget* parent, const QString& text)>;
@@ -38,7 +41,7 @@ public:
 
     // Outputs of Start.
     int selectedIndex = -1;
-    int exportChannel = -1;
+    int exportChannel = -1; // kAllCameras for "All cameras"
     int withAudio = 1;
     int64_t chosenStart = 0;
     int64_t chosenEnd = 0;

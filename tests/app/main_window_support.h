@@ -33,6 +33,11 @@ public:
         saveSuffixes << suffix;
         return saveAnswer;
     }
+    QString FolderName(QWidget*, const QString&) override { return folderAnswer; }
+    int ChooseItem(QWidget*, const QString&, const QStringList& items) override {
+        choices << items;
+        return chooseAnswer;
+    }
 
     QStringList notices;
     QStringList questions;
@@ -43,6 +48,9 @@ public:
     QStringList saveFilters;
     QStringList saveSuffixes;
     QString saveAnswer;
+    QString folderAnswer;
+    QList<QStringList> choices;
+    int chooseAnswer = -1;
 };
 
 // Recordings written once per test process into a temporary folder.

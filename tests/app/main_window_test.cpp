@@ -17,6 +17,7 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -28,6 +29,7 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <ctime>
@@ -528,7 +530,7 @@ TEST_F(MainWindow, SaveAsAviExportsTheChosenCameraAndResumes) {
         EXPECT_TRUE(m_dlg->IsExporting());
         EXPECT_EQ(save->size(), QSize(400, 200)); // an archive: no time pickers
         EXPECT_FALSE(save->StartPicker()->isVisibleTo(save));
-        ASSERT_EQ(save->ChannelList()->count(), 8);
+        EXPECT_EQ(save->ChannelList()->count(), 9); // and "All cameras"
         save->ChannelList()->setCurrentIndex(2);
         save->AudioOff()->setChecked(true);
         started = true;
@@ -538,11 +540,78 @@ TEST_F(MainWindow, SaveAsAviExportsTheChosenCameraAndResumes) {
     EXPECT_TRUE(started);
     EXPECT_EQ(m_prompts.notices, QStringList({"Save as AVI success."}));
     EXPECT_EQ(m_prompts.proposedNames, QStringList({"CH03.avi"}));
-    EXPECT_EQ(m_prompts.saveFilters.value(0), "Avi Files (*.avi)|*.avi|All Files (*.*)|*.*||");
+    EXPECT_EQ(m_prompts.saveFilters.value(0),
+              "Avi Files (*.avi)|*.avi|MP4 Files (*.mp4)|*.mp4|Matroska Files (*.mkv)|*.mkv|All "
+              "Files (*.*)|*.*||");
     EXPECT_GT(QFileInfo(m_prompts.saveAnswer).size(), 4096);
+    EXPECT_TRUE(QFileInfo::exists(m_prompts.saveAnswer + ".manifest.json"));
     EXPECT_FALSE(m_dlg->IsExporting());
     EXPECT_FALSE(m_dlg->IsBusy());
     EXPECT_EQ(m_dlg->StatusText(), "Play"); // playing again after the dialog
+}
+
+// "All cameras" writes one MP4 per camera into a chosen folder with one
+// manifest for them all; files of an earlier export there stay unless the
+// user agrees to replace them.
+TEST_F(MainWindow, SaveAsAviWritesEveryCameraIntoAFolderWithAManifest) {
+    QTemporaryDir dir;
+    OpenEight();
+    const QString folder = dir.filePath("case");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile earlier(folder + "/CH02.mp4");
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("earlier");
+    earlier.close();
+    m_prompts.folderAnswer = folder;
+    m_prompts.chooseAnswer = 1; // MP4
+    auto saveAll = [&] {
+        QTimer::singleShot(100, m_dlg.get(), [&] {
+            auto* save = m_dlg->findChild<CQMSaveAviDlg*>();
+            ASSERT_NE(save, nullptr);
+            ASSERT_EQ(save->ChannelList()->count(), 9);
+            EXPECT_EQ(save->ChannelList()->itemText(8), "All cameras");
+            save->ChannelList()->setCurrentIndex(8);
+            save->OnStart();
+            if (!m_prompts.confirmAnswer) save->reject(); // the refusal leaves it open
+        });
+        m_dlg->OnSaveAvi();
+    };
+
+    saveAll();
+    ASSERT_EQ(m_prompts.questions.size(), 1);
+    EXPECT_EQ(m_prompts.questions[0],
+              folder + " already holds CH02.mp4.\nDo you want to replace them?");
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList({"CH02.mp4"}));
+    EXPECT_TRUE(m_prompts.notices.isEmpty());
+
+    m_prompts.confirmAnswer = true;
+    saveAll();
+    EXPECT_EQ(m_prompts.notices, QStringList({"Save as AVI success."}));
+    ASSERT_EQ(m_prompts.choices.size(), 2);
+    EXPECT_EQ(m_prompts.choices[0].size(), 3);
+    QStringList expected;
+    for (int c = 1; c <= 8; ++c)
+        expected << QString::asprintf("CH%02d.mp4", c);
+    expected << "manifest.json";
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name), expected);
+
+    QFile manifestFile(folder + "/manifest.json");
+    ASSERT_TRUE(manifestFile.open(QIODevice::ReadOnly));
+    const auto manifest = nlohmann::json::parse(manifestFile.readAll().toStdString());
+    EXPECT_EQ(manifest["tool"], "qmplayer");
+    EXPECT_EQ(manifest["source"]["path"], TestRecordings().eightCameras);
+    ASSERT_EQ(manifest["outputs"].size(), 8u);
+    int camera = 0;
+    for (const auto& output : manifest["outputs"]) {
+        EXPECT_EQ(output["camera"], ++camera); // listed by camera, whichever finished first
+        const QFileInfo file(folder + "/" + QString::fromStdString(output["path"]));
+        EXPECT_EQ(output["format"], "mp4");
+        EXPECT_EQ(output["size"], uint64_t(file.size())) << file.fileName().toStdString();
+        EXPECT_GT(output["frames"], 0u);
+    }
+    const auto line = manifest["command_line"].get<std::vector<std::string>>();
+    EXPECT_EQ(std::vector<std::string>(line.begin(), line.begin() + 4),
+              std::vector<std::string>({"qmtool", "export", "--channel", "all"}));
 }
 
 TEST_F(MainWindow, SaveAsAviFromADiskImageOffersItsRange) {
@@ -557,7 +626,7 @@ TEST_F(MainWindow, SaveAsAviFromADiskImageOffersItsRange) {
         EXPECT_TRUE(save->StartPicker()->isVisibleTo(save));
         EXPECT_EQ(save->StartPicker()->dateTime().toSecsSinceEpoch(), m_dlg->StartTime());
         EXPECT_EQ(save->EndPicker()->dateTime().toSecsSinceEpoch(), m_dlg->EndTime());
-        EXPECT_EQ(save->ChannelList()->count(), 4);
+        EXPECT_EQ(save->ChannelList()->count(), 5);
         save->OnStart();
     });
     m_dlg->OnSaveAvi();
@@ -603,9 +672,10 @@ TEST(SaveAviDialog, DiskRangeIsValidatedInOrder) {
     dlg.rangeFirst = 1700000000;
     dlg.rangeLast = 1700000000 + 7200;
     dlg.OnInitDialog();
-    ASSERT_EQ(dlg.ChannelList()->count(), 2);
+    ASSERT_EQ(dlg.ChannelList()->count(), 3);
     EXPECT_EQ(dlg.ChannelList()->itemText(0), "1");
     EXPECT_EQ(dlg.ChannelList()->itemText(1), "3");
+    EXPECT_EQ(dlg.ChannelList()->itemText(2), "All cameras");
     EXPECT_TRUE(dlg.StartPicker()->isVisibleTo(&dlg));
     EXPECT_EQ(dlg.StartPicker()->displayFormat(), "yyyy/MM/dd HH:mm:ss");
     EXPECT_TRUE(dlg.AudioOn()->isChecked());

@@ -10,7 +10,7 @@
 
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
-#include "export/manifest.h"
+#include "export/export_manifest.h"
 #include "export/media_writer.h"
 #include "export/multi_camera_export.h"
 #include "export/save_avi_job.h"
@@ -280,28 +280,17 @@ int RunExport(const ParsedArgs& args) {
     AudioDecoderSlot decoder(&decoders);
 
     RunSummary summary(clock);
-    qm::ManifestBuilder manifest(clock);
+    request.format = *format;
+    std::optional<qm::ExportManifest> manifest;
     if (manifestPath) {
-        manifest.SetTool("qmtool", QmVersion(), "export", args.commandLine);
-        manifest.SetSource(source,
-                           request.sourceKind == qm::kExportSourceDisk ? "disk" : "archive");
-        if (!manifest.ChooseSourceHash(args.has("--hash-source"), error)) return Fail(error);
-        request.hooks.onPicture = [&](int channel, const qm::ExportFrame& frame) {
-            manifest.AddPicture(channel, frame);
-        };
-        request.hooks.onOutputDone = [&](const qm::ExportOutputDone& done) {
-            manifest.FinishOutput(done.path, done.channel, qm::ExportFormatExtension(*format),
-                                  done.damagedSkipped);
-        };
-        if (manifest.WantsSourceReads())
-            request.sourceRead = [&](uint64_t offset, qm::ByteView bytes) {
-                manifest.AddSourceRead(offset, bytes);
-            };
+        manifest.emplace(*manifestPath, clock);
+        if (!manifest->Attach(request, "qmtool", "export", args.commandLine,
+                              args.has("--hash-source"), error))
+            return Fail(error);
     }
     request.withAudio = !args.has("--no-audio");
     request.outputs = &outputs;
     request.audioDecoder = &decoder;
-    request.format = *format;
     // The subtitles show the clock as the player does, whatever --utc says.
     request.clock = qm::ClockView{facts->timeOffset, false};
     bool soundLeftOut = false;
@@ -355,13 +344,9 @@ int RunExport(const ParsedArgs& args) {
     // it is written last and committed with them.
     std::string manifestError;
     bool manifestOk = true;
-    if (ok && wavOk && manifestPath) {
-        if (wavPath) manifest.AddFile(*wavPath, "wav");
-        manifestOk =
-            manifest.HashOutputs([&](const std::string& path) { return outputs.WrittenPath(path); },
-                                 manifestError) &&
-            manifest.HashSource(manifestError) &&
-            manifest.Write(outputs, *manifestPath, manifestError);
+    if (ok && wavOk && manifest) {
+        if (wavPath) manifest->AddFile(*wavPath, "wav");
+        manifestOk = manifest->Finish(outputs, manifestError);
     }
     std::string commitError;
     const bool committed = ok && wavOk && manifestOk && outputs.Commit(commitError);
