@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace qm {
@@ -74,6 +75,9 @@ bool TArchiveFrameReader::bBuildBlockIndexList_AVI(int fd, int channel) {
 
 void TArchiveFrameReader::AddChannels(uint32_t channelMask) {
     m_nChannelMask |= channelMask & GroupChannelMask(m_nChannel / kChannelsPerGroup);
+    // Several cameras' frames make up most of a block: one read of its whole
+    // data area beats a read per frame.
+    m_bWholeBlocks = (m_nChannelMask & (m_nChannelMask - 1)) != 0;
 }
 
 void TArchiveFrameReader::ReleaseBlockIndexList_AVI() {
@@ -129,6 +133,16 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
 
     m_nDataLength = L;
     m_llDataPosition = geo->dataPosition();
+    // A block that cannot be read whole (too large, or cut short) is read
+    // frame by frame, which keeps the frames before the damage.
+    m_bBlockInMemory = false;
+    if (m_bWholeBlocks && L <= kLargestWholeBlock) {
+        try {
+            m_block.resize(L);
+            m_bBlockInMemory = ReadExact(m_fd, m_llDataPosition, m_block.data(), L);
+        } catch (const std::bad_alloc&) {
+        }
+    }
     m_nBlockNumber = n;
     m_lists.FillChannels(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
                          ByteView(pTable.data(), pTable.size()), header->pFrameCount, L,
@@ -152,6 +166,10 @@ bool TArchiveFrameReader::GrowFrameBuffer(size_t length) {
 }
 
 bool TArchiveFrameReader::ReadData(uint32_t offset, uint8_t* out, size_t length) {
+    if (m_bBlockInMemory && offset <= m_block.size() && length <= m_block.size() - offset) {
+        std::memcpy(out, m_block.data() + offset, length);
+        return true;
+    }
     if (ReadExact(m_fd, m_llDataPosition + offset, out, length)) return true;
     qmLogAt(6, kTag, "(readVideoFrameFile) Read Block Data Failed #%u\n", m_nBlockNumber);
     return false;

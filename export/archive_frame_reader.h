@@ -74,6 +74,11 @@ private:
     uint32_t m_nDataLength = 0;
     uint32_t m_nBlockNumber = 0;
     bool m_bBlockLoaded = false;
+    // With several cameras a block's data area is read whole into m_block.
+    static constexpr uint32_t kLargestWholeBlock = 64u << 20;
+    bool m_bWholeBlocks = false;
+    bool m_bBlockInMemory = false;
+    std::vector<uint8_t> m_block;
     ExportChannelLists m_lists;
     uint32_t m_nBlockOrdinal = 0;    // position of the loaded block in the list
     uint32_t m_nProgressDivisor = 0; // the block header's progress reference

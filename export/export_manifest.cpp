@@ -7,6 +7,11 @@ namespace qm {
 ExportManifest::ExportManifest(std::string path, ClockView clock)
     : m_path(std::move(path)), m_builder(clock) {}
 
+ExportManifest::~ExportManifest() {
+    m_stopHashing = true;
+    if (m_sourceHashing.joinable()) m_sourceHashing.join();
+}
+
 bool ExportManifest::Attach(SaveAviRequest& request, const std::string& tool,
                             const std::string& command, std::vector<std::string> commandLine,
                             bool wholeSource, std::string& error) {
@@ -25,6 +30,11 @@ bool ExportManifest::Attach(SaveAviRequest& request, const std::string& tool,
         request.sourceRead = [this](uint64_t offset, ByteView bytes) {
             m_builder.AddSourceRead(offset, bytes);
         };
+    else
+        // Only the source's hash and size are touched on this thread; the
+        // export feeds the other parts of the builder meanwhile.
+        m_sourceHashing = std::thread(
+            [this] { m_bSourceHashed = m_builder.HashSource(m_sourceError, &m_stopHashing); });
     return true;
 }
 
@@ -33,9 +43,16 @@ void ExportManifest::AddFile(const std::string& path, const std::string& format)
 }
 
 bool ExportManifest::Finish(OutputFiles& outputs, std::string& error) {
-    return m_builder.HashOutputs(
-               [&](const std::string& path) { return outputs.WrittenPath(path); }, error) &&
-           m_builder.HashSource(error) && m_builder.Write(outputs, m_path, error);
+    const bool outputsHashed = m_builder.HashOutputs(
+        [&](const std::string& path) { return outputs.WrittenPath(path); }, error);
+    if (m_sourceHashing.joinable()) {
+        m_sourceHashing.join();
+        if (outputsHashed && !m_bSourceHashed) {
+            error = m_sourceError;
+            return false;
+        }
+    }
+    return outputsHashed && m_builder.Write(outputs, m_path, error);
 }
 
 } // namespace qm

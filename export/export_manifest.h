@@ -8,7 +8,9 @@
 #include "export/manifest.h"
 #include "export/save_avi_job.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm {
@@ -17,11 +19,15 @@ class ExportManifest {
 public:
     // `path` is where the manifest goes; `clock` is how its times read.
     ExportManifest(std::string path, ClockView clock);
+    ~ExportManifest();
+    ExportManifest(const ExportManifest&) = delete;
+    ExportManifest& operator=(const ExportManifest&) = delete;
 
     // Before the run: who exports and how, the source as the request names
     // it, and whether the source is hashed whole (see
     // ManifestBuilder::ChooseSourceHash). Sets the request's hooks and
-    // source reads. False with a message when the source cannot be examined.
+    // source reads. A source hashed whole is hashed from now on, beside the
+    // export. False with a message when the source cannot be examined.
     bool Attach(SaveAviRequest& request, const std::string& tool, const std::string& command,
                 std::vector<std::string> commandLine, bool wholeSource, std::string& error);
     // A file of the run without pictures (the sound as WAV).
@@ -36,6 +42,10 @@ public:
 private:
     std::string m_path;
     ManifestBuilder m_builder;
+    std::thread m_sourceHashing;            // the whole source, while the export runs
+    std::atomic<bool> m_stopHashing{false}; // a run that ends without Finish
+    bool m_bSourceHashed = false;
+    std::string m_sourceError;
 };
 
 } // namespace qm

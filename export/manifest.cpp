@@ -5,12 +5,14 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qm {
@@ -49,13 +51,28 @@ std::string NameFromManifest(const std::string& path, const std::string& manifes
 
 } // namespace
 
+namespace {
+
+// Fetched once: OpenSSL 3 looks the algorithm up (under a lock) on every
+// initialisation by EVP_sha256(), which cost more than hashing a picture.
+const EVP_MD* Sha256Algorithm() {
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return md;
+}
+
+} // namespace
+
 struct Sha256::Context {
     EVP_MD_CTX* ctx = nullptr;
 };
 
 Sha256::Sha256() : m_pContext(std::make_unique<Context>()) {
     m_pContext->ctx = EVP_MD_CTX_new();
-    if (m_pContext->ctx) EVP_DigestInit_ex(m_pContext->ctx, EVP_sha256(), nullptr);
+    if (m_pContext->ctx && (!Sha256Algorithm() ||
+                            EVP_DigestInit_ex2(m_pContext->ctx, Sha256Algorithm(), nullptr) != 1)) {
+        EVP_MD_CTX_free(m_pContext->ctx);
+        m_pContext->ctx = nullptr;
+    }
 }
 
 Sha256::~Sha256() {
@@ -71,23 +88,25 @@ std::string Sha256::FinalHex() {
     unsigned int length = 0;
     if (!m_pContext->ctx || EVP_DigestFinal_ex(m_pContext->ctx, digest, &length) != 1) return {};
     static const char kHex[] = "0123456789abcdef";
-    std::string hex;
+    std::string hex(size_t(length) * 2, '0');
     for (unsigned i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
+        hex[2 * i] = kHex[digest[i] >> 4];
+        hex[2 * i + 1] = kHex[digest[i] & 15];
     }
-    EVP_DigestInit_ex(m_pContext->ctx, EVP_sha256(), nullptr);
+    // Ready for the next message.
+    EVP_DigestInit_ex2(m_pContext->ctx, Sha256Algorithm(), nullptr);
     return hex;
 }
 
 std::string Sha256Hex(ByteView bytes) {
-    Sha256 sha;
+    // One context per thread, used again for every picture.
+    thread_local Sha256 sha;
     sha.Update(bytes);
     return sha.FinalHex();
 }
 
 bool HashFile(const std::string& path, std::string& hex, uint64_t& size, std::string& error,
-              uint64_t offset, std::optional<uint64_t> length) {
+              uint64_t offset, std::optional<uint64_t> length, const std::atomic<bool>* stop) {
     const int fd = OpenReadOnly(path);
     if (fd < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
@@ -105,6 +124,11 @@ bool HashFile(const std::string& path, std::string& hex, uint64_t& size, std::st
         if (length) {
             if (size >= *length) break;
             want = size_t(std::min<uint64_t>(want, *length - size));
+        }
+        if (stop && stop->load()) {
+            error = "hashing " + path + " was abandoned";
+            ok = false;
+            break;
         }
         const ssize_t got = ::pread(fd, buffer.data(), want, off_t(position));
         if (got < 0 && errno == EINTR) continue;
@@ -161,14 +185,19 @@ bool ForEachNal(ByteView bytes, NalFraming framing, int lengthSize,
             --end;
         if (end > unitStart) each(ByteView(p + unitStart, end - unitStart));
     };
-    for (size_t i = 0; i + 2 < n;) {
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
-            if (inUnit || i > 0) emit(i);
-            unitStart = i + 3;
+    // Start codes are found from their 01 byte, which memchr finds quickly.
+    for (size_t i = 2; i < n;) {
+        const void* one = std::memchr(p + i, 1, n - i);
+        if (!one) break;
+        const size_t at = size_t(static_cast<const uint8_t*>(one) - p);
+        if (at - 2 >= (inUnit ? unitStart : 0) && p[at - 1] == 0 && p[at - 2] == 0) {
+            const size_t code = at - 2;
+            if (inUnit || code > 0) emit(code);
+            unitStart = at + 1;
             inUnit = true;
-            i += 3;
+            i = at + 3;
         } else {
-            ++i;
+            i = at + 1;
         }
     }
     emit(n);
@@ -188,13 +217,28 @@ std::optional<std::vector<uint8_t>> CanonicalNals(ByteView bytes, NalFraming fra
 }
 
 std::optional<std::string> CanonicalNalSha256(ByteView bytes, NalFraming framing, int lengthSize) {
-    Sha256 sha;
+    thread_local Sha256 sha;
     const bool ok = ForEachNal(bytes, framing, lengthSize, [&](ByteView unit) {
         sha.Update(kStartCode, sizeof kStartCode);
         sha.Update(unit);
     });
-    if (!ok) return std::nullopt;
+    if (!ok) {
+        sha.FinalHex(); // leaves the context ready for the next picture
+        return std::nullopt;
+    }
     return sha.FinalHex();
+}
+
+bool IsCanonicalAnnexB(ByteView bytes) {
+    const uint8_t* const base = bytes.data();
+    const uint8_t* expected = base; // where the next start code must begin
+    bool canonical = true;
+    ForEachNal(bytes, NalFraming::kAnnexB, 4, [&](ByteView unit) {
+        canonical = canonical && unit.data() == expected + sizeof kStartCode &&
+                    std::memcmp(expected, kStartCode, sizeof kStartCode) == 0;
+        expected = unit.data() + unit.size();
+    });
+    return canonical && expected != base && expected == base + bytes.size();
 }
 
 std::string DefaultManifestPath(const std::string& output, bool outputIsFolder) {
@@ -227,7 +271,12 @@ void ManifestBuilder::AddPicture(int channel, const ExportFrame& frame) {
     picture.key = frame.key;
     picture.size = uint32_t(length);
     picture.sha256 = Sha256Hex(bytes);
-    picture.nalSha256 = CanonicalNalSha256(bytes, NalFraming::kAnnexB).value_or("");
+    // Most recorders already store every unit behind a 4-byte start code:
+    // then the canonical form is the stored bytes, and hashing them again
+    // would double the export's hashing.
+    picture.nalSha256 = IsCanonicalAnnexB(bytes)
+                            ? picture.sha256
+                            : CanonicalNalSha256(bytes, NalFraming::kAnnexB).value_or("");
     m_pending[channel].push_back(std::move(picture));
 }
 
@@ -252,9 +301,9 @@ void ManifestBuilder::FinishOutput(const std::string& path, int channel, const s
     // Cameras written side by side finish in any order; the manifest lists
     // them by camera (a camera's numbered files stay in the order written),
     // so that one export always reads the same.
-    const auto at = std::upper_bound(
-        m_outputs.begin(), m_outputs.end(), channel,
-        [](int c, const Output& o) { return o.channel >= 0 && c < o.channel; });
+    const auto at =
+        std::upper_bound(m_outputs.begin(), m_outputs.end(), channel,
+                         [](int c, const Output& o) { return o.channel >= 0 && c < o.channel; });
     m_outputs.insert(at, std::move(output));
 }
 
@@ -267,10 +316,30 @@ void ManifestBuilder::AddFile(const std::string& path, const std::string& format
 
 bool ManifestBuilder::HashOutputs(const std::function<std::string(const std::string&)>& writtenAt,
                                   std::string& error) {
-    for (Output& output : m_outputs) {
-        const std::string at = writtenAt ? writtenAt(output.path) : output.path;
-        if (!HashFile(at, output.sha256, output.size, error)) return false;
-    }
+    if (m_outputs.empty()) return true;
+    std::vector<std::string> at;
+    for (const Output& output : m_outputs)
+        at.push_back(writtenAt ? writtenAt(output.path) : output.path);
+    // The files are hashed side by side: hashing, not reading, is the limit.
+    std::vector<std::string> errors(m_outputs.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < m_outputs.size();)
+            HashFile(at[i], m_outputs[i].sha256, m_outputs[i].size, errors[i]);
+    };
+    const size_t helpers =
+        std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), m_outputs.size()) - 1;
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < helpers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const std::string& e : errors)
+        if (!e.empty()) {
+            error = e;
+            return false;
+        }
     return true;
 }
 
@@ -296,10 +365,10 @@ bool ManifestBuilder::ChooseSourceHash(bool whole, std::string& error, uint64_t 
     return true;
 }
 
-bool ManifestBuilder::HashSource(std::string& error) {
+bool ManifestBuilder::HashSource(std::string& error, const std::atomic<bool>* stop) {
     if (!m_bWholeSource) return true;
     uint64_t hashed = 0;
-    if (!HashFile(m_sourcePath, m_sourceSha256, hashed, error)) return false;
+    if (!HashFile(m_sourcePath, m_sourceSha256, hashed, error, 0, std::nullopt, stop)) return false;
     m_sourceSize = hashed;
     return true;
 }

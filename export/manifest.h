@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -60,8 +61,10 @@ std::string Sha256Hex(ByteView bytes);
 // The hash of `length` bytes of `path` from `offset` (all of it when
 // unset), read in large sequential pieces. `size` gets the bytes hashed.
 // False with a message when the file cannot be opened or read whole.
+// A set `stop` ends the reading early, as a failure.
 bool HashFile(const std::string& path, std::string& hex, uint64_t& size, std::string& error,
-              uint64_t offset = 0, std::optional<uint64_t> length = std::nullopt);
+              uint64_t offset = 0, std::optional<uint64_t> length = std::nullopt,
+              const std::atomic<bool>* stop = nullptr);
 
 // How H.264 units are framed: Annex-B start codes (as recorded, and in AVI)
 // or big-endian length prefixes (AVCC, as MP4 and Matroska store them).
@@ -81,6 +84,9 @@ std::optional<std::vector<uint8_t>> CanonicalNals(ByteView bytes, NalFraming fra
                                                   int lengthSize = 4);
 std::optional<std::string> CanonicalNalSha256(ByteView bytes, NalFraming framing,
                                               int lengthSize = 4);
+// Whether Annex-B `bytes` are their own canonical form: every unit behind a
+// 4-byte start code, nothing before the first, no zero bytes after any.
+bool IsCanonicalAnnexB(ByteView bytes);
 
 // The default manifest beside an export: NAME.manifest.json for one file
 // (out.avi -> out.avi.manifest.json, so exports of one name to different
@@ -122,7 +128,9 @@ public:
                           uint64_t wholeLimit = kWholeSourceHashLimit);
     bool WantsSourceReads() const { return !m_bWholeSource; }
     // After the export: hashes the whole source when that was chosen.
-    bool HashSource(std::string& error);
+    // Touches only the source's hash and size: it may run on a thread of its
+    // own while the export feeds the rest. `stop` abandons it.
+    bool HashSource(std::string& error, const std::atomic<bool>* stop = nullptr);
 
     // `manifestPath` is where it will be written: outputs in its folder are
     // named relative to it, so the folder can be moved as one.

@@ -18,6 +18,8 @@ namespace {
 // a slow camera holds back the others rather than filling memory.
 constexpr size_t kQueueFrames = 64;
 constexpr size_t kQueueBytes = size_t(32) << 20;
+// A reader waiting for frames is woken when this many are there (or the end).
+constexpr size_t kWakeFrames = 16;
 
 } // namespace
 
@@ -25,14 +27,19 @@ bool TFrameQueue::Push(const ExportFrame& frame) {
     HeldFrame held = HeldFrame::Of(frame);
     std::unique_lock lock(m_lock);
     // One frame always fits, however large.
-    m_changed.wait(lock, [&] {
-        return m_bAbandoned || m_items.empty() ||
-               (m_items.size() < kQueueFrames && m_nBytes < kQueueBytes);
-    });
+    while (!m_bAbandoned && !m_items.empty() &&
+           (m_items.size() >= kQueueFrames || m_nBytes >= kQueueBytes)) {
+        m_bWriterWaiting = true;
+        m_writable.wait(lock);
+    }
+    m_bWriterWaiting = false;
     if (m_bAbandoned) return false;
     m_nBytes += held.Bytes();
     m_items.push_back(std::move(held));
-    m_changed.notify_all();
+    // A sleeping reader is woken for a batch of frames, not for each one:
+    // a wake-up per frame cost more than the writing.
+    if (m_bReaderWaiting && (m_items.size() >= kWakeFrames || m_nBytes >= kQueueBytes / 2))
+        m_readable.notify_one();
     return true;
 }
 
@@ -41,7 +48,7 @@ void TFrameQueue::End(int result, const std::string& error) {
     m_bEnded = true;
     m_nResult = result;
     m_strError = error;
-    m_changed.notify_all();
+    m_readable.notify_all();
 }
 
 void TFrameQueue::Abandon() {
@@ -49,7 +56,7 @@ void TFrameQueue::Abandon() {
     m_bAbandoned = true;
     m_items.clear();
     m_nBytes = 0;
-    m_changed.notify_all();
+    m_writable.notify_all();
 }
 
 bool TFrameQueue::Abandoned() const {
@@ -61,12 +68,18 @@ int TFrameQueue::ReadFrame(ExportFrame& frame) {
     frame.hasAudio = false;
     frame.audio.clear();
     std::unique_lock lock(m_lock);
-    m_changed.wait(lock, [&] { return !m_items.empty() || m_bEnded; });
+    while (m_items.empty() && !m_bEnded) {
+        m_bReaderWaiting = true;
+        m_readable.wait(lock);
+    }
+    m_bReaderWaiting = false;
     if (m_items.empty()) return m_nResult;
     HeldFrame held = std::move(m_items.front());
     m_items.pop_front();
     m_nBytes -= held.Bytes();
-    m_changed.notify_all();
+    // Likewise the writer, once half the queue is free.
+    if (m_bWriterWaiting && m_items.size() <= kQueueFrames / 2 && m_nBytes <= kQueueBytes / 2)
+        m_writable.notify_one();
     lock.unlock();
     held.MoveInto(frame);
     return int(frame.length);

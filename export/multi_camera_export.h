@@ -40,7 +40,10 @@ public:
 
 private:
     mutable std::mutex m_lock;
-    std::condition_variable m_changed;
+    std::condition_variable m_readable; // frames (or the end) for the reader
+    std::condition_variable m_writable; // room for the writer
+    bool m_bReaderWaiting = false;
+    bool m_bWriterWaiting = false;
     std::deque<HeldFrame> m_items;
     size_t m_nBytes = 0;
     bool m_bEnded = false;

@@ -266,6 +266,15 @@ TEST(ExportManifest, CanonicalFramingIsTheSameForEveryContainer) {
               Sha256Of(want));
     // A length running past the end is refused, not read beyond.
     EXPECT_FALSE(CanonicalNals(ByteView(a4.data(), a4.size() - 1), NalFraming::kLengthPrefixed, 4));
+    // The canonical form is taken as it is (its hash is not computed twice);
+    // a 3-byte code, padding or a trailing zero each make bytes non-canonical.
+    EXPECT_TRUE(IsCanonicalAnnexB(ByteView(want.data(), want.size())));
+    EXPECT_FALSE(IsCanonicalAnnexB(ByteView(annexB.data(), annexB.size())));
+    std::vector<uint8_t> padded = want;
+    padded.push_back(0);
+    EXPECT_FALSE(IsCanonicalAnnexB(ByteView(padded.data(), padded.size())));
+    EXPECT_FALSE(IsCanonicalAnnexB(ByteView(want.data() + 1, want.size() - 1)));
+    EXPECT_FALSE(IsCanonicalAnnexB(ByteView()));
 }
 
 } // namespace
