@@ -112,6 +112,23 @@ bench export_hd \
     "ffmpeg -v error -nostdin -y -f h264 -i $p-cam1.es -c copy $work/out/ffhd.avi" \
     "cat $hdx"
 
+echo "== forensic export" >&2
+p=$(streams "$d1")
+# MP4 of one camera against ffmpeg's stream copy of the same elementary stream.
+bench export_mp4 \
+    "$qmtool export --channel 1 --no-audio --no-manifest --force --out $work/out/qm.mp4 $d1" \
+    "ffmpeg -v error -nostdin -y -f h264 -i $p-cam1.es -c copy $work/out/ff.mp4"
+# Every camera with its manifest against the floor: hashing and reading the archive.
+bench export_all \
+    --prepare "rm -rf $work/out/all" \
+    "$qmtool export --channel all --format mp4 --out $work/out/all $d1" \
+    "sh -c 'sha256sum $d1 >/dev/null && cat $d1 >/dev/null'"
+# Verify of that export against hashing the archive and the outputs.
+"$qmtool" export --channel all --format mp4 --force --out "$work/out/all" "$d1" >/dev/null 2>&1
+bench verify_all \
+    "$qmtool verify $work/out/all/manifest.json" \
+    "sh -c 'sha256sum $d1 $work/out/all/*.mp4 >/dev/null'"
+
 echo "== opening" >&2
 blocks=$("$qmtool" info --json "$d1" | sed 's/.*"blocks":\[\([0-9]*\)\].*/\1/')
 # The archive header and the mini header table are the file's last bytes.
@@ -154,6 +171,12 @@ rows("export_d1", ["qmtool export camera 1 of 16 x D1", "ffmpeg -c copy of camer
      ["≤ 1.5 x ffmpeg, ≤ 2 x cat"])
 rows("export_hd", ["qmtool export camera 1 of 4 x 1080p", "ffmpeg -c copy of camera 1", "cat archive"],
      ["≤ 1.5 x ffmpeg, ≤ 2 x cat"])
+rows("export_mp4", ["qmtool export camera 1 to MP4", "ffmpeg -c copy of camera 1 to MP4"],
+     ["≤ 1.0 x ffmpeg CPU"])
+rows("export_all", ["qmtool export every camera to MP4 with the manifest",
+                    "sha256sum + cat of the archive"], ["≤ 1.3 x (wall)"])
+rows("verify_all", ["qmtool verify of that export", "sha256sum of the archive and the outputs"],
+     ["≤ 1.5 x (wall)"])
 rows("info_d1", [f"qmtool info ({blocks} blocks)", "tail -c of the index bytes",
                  "qmtool --help (start-up only)"], [""])
 
