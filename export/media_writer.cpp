@@ -1,5 +1,6 @@
 #include "export/media_writer.h"
 
+#include "export/alac_sound.h"
 #include "export/avi_writer.h"
 #include "export/mux_library.h"
 #include "platform/diagnostics.h"
@@ -143,6 +144,7 @@ void TMediaWriter::Release() {
         m_file = nullptr;
     }
     m_pVideo = m_pSound = m_pClock = nullptr;
+    m_pAlac.reset();
 }
 
 int TMediaWriter::WriteBytes(void* opaque, uint8_t* data, int size) {
@@ -215,21 +217,27 @@ bool TMediaWriter::Open(const ExportFrame& first, const std::string& path) {
     const auto extradata = VideoExtradata(first.videoKind, first.video.data(), first.length);
     if (!setExtradata(video, extradata.data(), extradata.size())) return Fail("out of memory");
 
-    // MP4 has no sound format that keeps the recorders' sound as it is and
-    // that players take: it is left out there (the caller says so).
-    if (m_settings.withAudio && !mp4 && first.hasAudio) {
+    if (m_settings.withAudio && first.hasAudio) {
         m_pSound = mux.avformat_new_stream(m_pContext, nullptr);
         if (!m_pSound) return Fail("out of memory");
-        AVCodecParameters* sound = m_pSound->codecpar;
-        sound->codec_type = AVMEDIA_TYPE_AUDIO;
-        sound->codec_id = AV_CODEC_ID_PCM_S16LE;
-        sound->sample_rate = kSoundRate;
-        sound->ch_layout.order = AV_CHANNEL_ORDER_NATIVE;
-        sound->ch_layout.nb_channels = 1;
-        sound->ch_layout.u.mask = AV_CH_LAYOUT_MONO;
-        sound->bits_per_coded_sample = 16;
-        sound->block_align = 2;
-        m_pSound->time_base = AVRational{1, 1000};
+        if (mp4) {
+            // MP4 takes no PCM: the samples are kept losslessly as ALAC.
+            m_pAlac = std::make_unique<TAlacSound>();
+            if (!m_pAlac->Open(kSoundRate, m_pSound->codecpar))
+                return Fail(path + ": sound: " + m_pAlac->Error());
+            m_pSound->time_base = AVRational{1, kSoundRate};
+        } else {
+            AVCodecParameters* sound = m_pSound->codecpar;
+            sound->codec_type = AVMEDIA_TYPE_AUDIO;
+            sound->codec_id = AV_CODEC_ID_PCM_S16LE;
+            sound->sample_rate = kSoundRate;
+            sound->ch_layout.order = AV_CHANNEL_ORDER_NATIVE;
+            sound->ch_layout.nb_channels = 1;
+            sound->ch_layout.u.mask = AV_CH_LAYOUT_MONO;
+            sound->bits_per_coded_sample = 16;
+            sound->block_align = 2;
+            m_pSound->time_base = AVRational{1, 1000};
+        }
     }
 
     m_pClock = mux.avformat_new_stream(m_pContext, nullptr);
@@ -276,10 +284,18 @@ bool TMediaWriter::FlushHeldPicture(std::optional<int64_t> nextPts) {
 bool TMediaWriter::WriteSound(const ExportFrame& frame, int64_t pts) {
     if (!m_pSound || frame.audio.size() < 2) return true;
     const MuxLibrary& mux = Mux();
+    const size_t samples = frame.audio.size() / 2;
+    if (m_pAlac) {
+        std::vector<int16_t> pcm(samples);
+        for (size_t i = 0; i < samples; ++i)
+            pcm[i] = int16_t(uint16_t(frame.audio[2 * i] | (frame.audio[2 * i + 1] << 8)));
+        if (!m_pAlac->Add(pts, pcm.data(), pcm.size(), [this](AVPacket* p) { return SendAlac(p); }))
+            return m_strError.empty() ? Fail(m_path + ": sound: " + m_pAlac->Error()) : false;
+        return true;
+    }
     AVPacket* packet = mux.av_packet_alloc();
     if (!packet) return Fail("out of memory");
     const AVRational ms{1, 1000};
-    const size_t samples = frame.audio.size() / 2;
     packet->data = const_cast<uint8_t*>(frame.audio.data());
     packet->size = int(samples * 2);
     packet->stream_index = m_pSound->index;
@@ -290,6 +306,16 @@ bool TMediaWriter::WriteSound(const ExportFrame& frame, int64_t pts) {
     const bool ok = Send(packet, "sound");
     mux.av_packet_free(&packet);
     return ok;
+}
+
+bool TMediaWriter::SendAlac(AVPacket* packet) {
+    const MuxLibrary& mux = Mux();
+    const AVRational rate{1, kSoundRate};
+    packet->stream_index = m_pSound->index;
+    packet->pts = mux.av_rescale_q(packet->pts, rate, m_pSound->time_base);
+    packet->dts = mux.av_rescale_q(packet->dts, rate, m_pSound->time_base);
+    packet->duration = mux.av_rescale_q(packet->duration, rate, m_pSound->time_base);
+    return Send(packet, "sound");
 }
 
 bool TMediaWriter::WriteClock(int64_t recordedMs) {
@@ -357,6 +383,10 @@ bool TMediaWriter::Write(const ExportFrame& frame, const std::string& path) {
 bool TMediaWriter::Close() {
     if (!m_pContext) return m_strError.empty();
     bool ok = m_strError.empty() && FlushHeldPicture(std::nullopt);
+    if (ok && m_pAlac &&
+        !m_pAlac->Finish([this](AVPacket* p) { return SendAlac(p); }) && m_strError.empty())
+        ok = Fail(m_path + ": sound: " + m_pAlac->Error());
+    ok = ok && m_strError.empty();
     if (ok) {
         const int r = Mux().av_write_trailer(m_pContext);
         if (r < 0) ok = Fail(m_path + ": " + ErrorText(r));

@@ -4,8 +4,9 @@
 // stays MPEG-4 Part 2 and MJPEG stays MJPEG. Every picture is placed at its
 // recorded time, in milliseconds from the file's first picture, so the gaps
 // of the recording stay gaps. A subtitle track shows the recorder's clock,
-// one cue per recorded second. Matroska also carries the decoded sound
-// (16-bit PCM, 8000 Hz mono), each frame's samples starting at its picture.
+// one cue per recorded second. The decoded sound (16-bit, 8000 Hz mono) goes
+// with them: as PCM in Matroska, each frame's samples starting at its
+// picture; as ALAC in MP4, which takes no PCM (see alac_sound.h).
 //
 // A change of picture size does not start a new file: the new parameter
 // sets (or JPEG headers) travel in the key frames, which players follow.
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +31,7 @@ struct AVStream;
 namespace qm {
 
 class OutputFiles;
+class TAlacSound;
 
 enum class ExportFormat { kAvi, kMp4, kMkv };
 
@@ -66,6 +69,7 @@ private:
     bool Open(const ExportFrame& first, const std::string& path);
     bool WriteVideo(const ExportFrame& frame, int64_t pts);
     bool WriteSound(const ExportFrame& frame, int64_t pts);
+    bool SendAlac(AVPacket* packet);
     bool WriteClock(int64_t recordedMs);
     bool Send(AVPacket* packet, const char* what);
     bool FlushHeldPicture(std::optional<int64_t> nextPts);
@@ -83,6 +87,7 @@ private:
     AVIOContext* m_pIo = nullptr;
     AVStream* m_pVideo = nullptr;
     AVStream* m_pSound = nullptr;
+    std::unique_ptr<TAlacSound> m_pAlac; // MP4's sound
     AVStream* m_pClock = nullptr;
     int64_t m_llFirstMs = 0; // recorded time of the first picture
     int64_t m_llLastPts = -1;

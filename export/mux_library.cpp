@@ -47,6 +47,16 @@ bool Load() {
     QM_FIND(av_dict_set);
     QM_FIND(av_strerror);
     QM_FIND(av_rescale_q);
+    QM_FIND(avcodec_find_encoder);
+    QM_FIND(avcodec_alloc_context3);
+    QM_FIND(avcodec_open2);
+    QM_FIND(avcodec_free_context);
+    QM_FIND(avcodec_send_frame);
+    QM_FIND(avcodec_receive_packet);
+    QM_FIND(avcodec_parameters_from_context);
+    QM_FIND(av_frame_alloc);
+    QM_FIND(av_frame_free);
+    QM_FIND(av_frame_get_buffer);
     QM_FIND(avformat_alloc_context);
     QM_FIND(avformat_open_input);
     QM_FIND(avformat_close_input);

@@ -6,9 +6,11 @@
 // are found through the same handle.
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavcodec/packet.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
@@ -34,6 +36,17 @@ struct MuxLibrary {
     decltype(&::av_dict_set) av_dict_set;
     decltype(&::av_strerror) av_strerror;
     decltype(&::av_rescale_q) av_rescale_q;
+    // Encoding MP4's sound (ALAC).
+    decltype(&::avcodec_find_encoder) avcodec_find_encoder;
+    decltype(&::avcodec_alloc_context3) avcodec_alloc_context3;
+    decltype(&::avcodec_open2) avcodec_open2;
+    decltype(&::avcodec_free_context) avcodec_free_context;
+    decltype(&::avcodec_send_frame) avcodec_send_frame;
+    decltype(&::avcodec_receive_packet) avcodec_receive_packet;
+    decltype(&::avcodec_parameters_from_context) avcodec_parameters_from_context;
+    decltype(&::av_frame_alloc) av_frame_alloc;
+    decltype(&::av_frame_free) av_frame_free;
+    decltype(&::av_frame_get_buffer) av_frame_get_buffer;
     // Reading files back (qmtool verify).
     decltype(&::avformat_alloc_context) avformat_alloc_context;
     decltype(&::avformat_open_input) avformat_open_input;

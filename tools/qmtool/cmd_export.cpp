@@ -293,11 +293,9 @@ int RunExport(const ParsedArgs& args) {
     request.audioDecoder = &decoder;
     // The subtitles show the clock as the player does, whatever --utc says.
     request.clock = qm::ClockView{facts->timeOffset, false};
-    bool soundLeftOut = false;
     request.frameWritten = [&](const qm::ExportFrame& frame) {
         summary.AddFrame(frame.channel, qm::ToStoredMs(frame.seconds, frame.subsecond / 1000));
         if (wavPath && !frame.audio.empty()) wav.Append(frame.audio.data(), frame.audio.size());
-        soundLeftOut = soundLeftOut || frame.hasAudio;
     };
 
     // One camera alone, or several in one pass over the source.
@@ -335,9 +333,6 @@ int RunExport(const ParsedArgs& args) {
     std::vector<std::string> files = folder ? multi.Files() : job.Files();
     const std::string jobError = folder ? std::string(multi.ResultText()) + " " + multi.Error()
                                         : std::string(job.ResultText()) + " " + job.Error();
-    if (ok && soundLeftOut && *format == qm::ExportFormat::kMp4 && request.withAudio)
-        std::fprintf(stderr, "qmtool: MP4 files carry no sound; export to .mkv (or add "
-                             "--audio-wav) to keep it\n");
 
     const bool wavOk = !wavPath || wav.Close();
     // The manifest vouches for the files as they will be once committed, so
