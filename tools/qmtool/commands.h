@@ -14,6 +14,7 @@ int RunSnapshot(const ParsedArgs& args);
 int RunDisks(const ParsedArgs& args);
 int RunExport(const ParsedArgs& args);
 int RunVerify(const ParsedArgs& args);
+int RunRecover(const ParsedArgs& args);
 
 int Fail(const std::string& message);
 int UsageError(const std::string& message);

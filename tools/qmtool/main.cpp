@@ -155,6 +155,20 @@ const Command kCommands[] = {
      "Exit status 0 when everything matches, 1 when anything differs or cannot be\n"
      "read (or the manifest is no manifest), 2 for a usage error.\n"
      "  --source SOURCE   the source now at another place\n"},
+    {"recover",
+     {{"--json"}, {}},
+     qmtool::RunRecover,
+     "usage: qmtool recover [--json] SOURCE\n"
+     "\n"
+     "Scans an archive for its blocks without its index (the header in its last 512\n"
+     "bytes and the mini header table), as a file cut short or with a damaged index\n"
+     "needs: every sector is looked at for a block header, the block size follows\n"
+     "from where they lie, and each block's cameras and times come from the block\n"
+     "itself. Prints whether the index is intact, the block size, the blocks found\n"
+     "and how many the index lists, each camera's recorded spans (UTC) with the\n"
+     "gaps between them, and the byte ranges where no block could be read. Reads\n"
+     "the file once, sequentially; a progress line on a terminal.\n"
+     "  --json   one JSON object\n"},
     {"disks",
      {{"--json"}, {}},
      qmtool::RunDisks,
