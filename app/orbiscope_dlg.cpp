@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
+#include <algorithm>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -497,10 +498,12 @@ QMenu* COrbiscopeDlg::DisplayModeMenu() {
 
 ArchiveOpen COrbiscopeDlg::OpenArchive() {
     bool waiting = false;
+    uint32_t recoveredBlocks = 0; // the index was damaged: blocks found by a scan
     const ArchiveOpen result =
         OpenArchiveInPlayer(*m_pPlayer, m_strFilePath, [&](const ArchiveHeader& header) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
             waiting = true;
+            if (header.recovered) recoveredBlocks = std::max<uint32_t>(header.recoveredBlocks, 1);
             // The buttons and the timeline show the header's cameras and range
             // while the reader loads the index.
             PresetCameraButtons();
@@ -524,6 +527,18 @@ ArchiveOpen COrbiscopeDlg::OpenArchive() {
         ForgetRecording();
         m_pPrompts->Notice(this, ArchiveOpenMessage(result));
         return result;
+    }
+    m_strInfoNote.clear();
+    if (result == ArchiveOpen::kOpened && recoveredBlocks) {
+        // Said before anything plays: what is shown comes from a scan.
+        m_strInfoNote = QString::asprintf("\nIndex damaged:\n    %u blocks found\n    by scanning",
+                                          recoveredBlocks);
+        QApplication::restoreOverrideCursor();
+        m_pPrompts->Notice(this, QString::asprintf("The archive's index is damaged (cut off or "
+                                                   "overwritten).\n%u blocks were found by "
+                                                   "scanning the file; they are played as found.",
+                                                   recoveredBlocks));
+        QApplication::setOverrideCursor(Qt::WaitCursor);
     }
     if (result == ArchiveOpen::kOpened) {
         AfterOpened(false);
@@ -631,7 +646,7 @@ void COrbiscopeDlg::PresetCameraButtons() {
 }
 
 void COrbiscopeDlg::SetInfoText(int64_t localStart, int64_t localEnd) {
-    m_pInfo->setText(FormatInfoText(localStart, localEnd));
+    m_pInfo->setText(FormatInfoText(localStart, localEnd) + m_strInfoNote);
 }
 
 void COrbiscopeDlg::UpdateClock() {

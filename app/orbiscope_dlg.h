@@ -284,6 +284,7 @@ private:
     std::unique_ptr<IUserPrompts> m_pOwnPrompts;
 
     QString m_strFilePath;
+    QString m_strInfoNote; // appended to the information text (a recovered index)
     QString m_strVersion;
     int m_nMode = 0;
     CamMap m_nCamMap{};

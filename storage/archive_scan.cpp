@@ -132,10 +132,11 @@ std::optional<ArchiveScan> ScanArchive(int fd, uint64_t fileLength, IndexError& 
     // What the archive's own index says, to tell the blocks it lists.
     IndexError ignored;
     std::map<uint32_t, MiniHeader> listed;
-    if (const auto header = ReadArchiveHeader(fd, fileLength, ignored);
+    if (const auto header = ReadStoredArchiveHeader(fd, fileLength, ignored);
         header && header->hasMagic() && CheckArchiveLayout(*header, fileLength, ignored)) {
         scan.headerUsable = true;
-        if (const auto table = ReadArchiveBlocks(fd, *header, fileLength, kEveryGroup, ignored))
+        if (const auto table =
+                ReadStoredArchiveBlocks(fd, *header, fileLength, kEveryGroup, ignored))
             for (const ArchiveBlock& block : *table)
                 if (block.mini.type() != 0) listed.emplace(block.number, block.mini);
     }
@@ -173,7 +174,7 @@ std::optional<ArchiveScan> ScanArchive(int fd, uint64_t fileLength, IndexError& 
     if (B) {
         uint64_t end = fileLength;
         if (scan.headerUsable) {
-            const auto header = ReadArchiveHeader(fd, fileLength, ignored);
+            const auto header = ReadStoredArchiveHeader(fd, fileLength, ignored);
             end = std::min(end, header->miniTableOffset);
         }
         size_t next = 0;

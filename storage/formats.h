@@ -81,6 +81,10 @@ struct ArchiveHeader {
     uint32_t startTime = 0;
     uint32_t endTime = 0;
     uint8_t timeOffsetUnits = 0; // byte 185
+    // Not read from the file: made from a scan for the blocks themselves
+    // because the file's own header or table is missing or damaged.
+    bool recovered = false;
+    uint32_t recoveredBlocks = 0; // blocks found by that scan
 
     int groups() const { return groupCountForMask(channelMask); }
     bool hasMagic() const { return isArchiveMagic(magic); }

@@ -52,6 +52,8 @@ void CQMParseIndex::ResetPerOpenState() {
     m_nByteOrder = kByteOrderLittle;
     m_nCodec = kCodecH264;
     m_nTimeOffset = 0;
+    m_bRecovered = false;
+    m_nRecoveredBlocks = 0;
     m_strOpenError.clear();
     for (auto& s : m_nListState)
         s = 0;
@@ -108,6 +110,8 @@ bool CQMParseIndex::LoadIndex(int fd) {
     m_nStartTime = header->startTime;
     m_nTimeOffset = header->timeOffsetSeconds();
     m_nBlockSize = header->blockSize;
+    m_bRecovered = header->recovered;
+    m_nRecoveredBlocks = header->recoveredBlocks;
 
     if (!CheckArchiveLayout(*header, m_llArchiveLength, error)) {
         if (error.fault == IndexFault::kBlockSize)

@@ -214,6 +214,9 @@ public:
     uint32_t m_nCodec = kCodecH264;
     int m_nTimeOffset = 0;
     uint32_t m_nBlockSize = 0;
+    // The archive's own index was damaged: its blocks were found by a scan.
+    bool m_bRecovered = false;
+    uint32_t m_nRecoveredBlocks = 0;
 
     // Shared with the player and the main window.
     std::atomic<uint64_t> m_llTotalSize{0};

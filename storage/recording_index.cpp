@@ -1,6 +1,7 @@
 #include "storage/recording_index.h"
 
 #include "storage/file_reader.h"
+#include "storage/recovered_archive.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,6 +22,14 @@ bool Fail(IndexError& error, IndexFault fault, std::string text, int code = 0) {
 } // namespace
 
 std::optional<ArchiveHeader> ReadArchiveHeader(int fd, uint64_t fileLength, IndexError& error) {
+    auto stored = ReadStoredArchiveHeader(fd, fileLength, error);
+    if (stored && stored->hasMagic() && StoredIndexUsable(fd, *stored, fileLength)) return stored;
+    if (auto recovered = RecoveredArchiveHeader(fd, fileLength, stored)) return recovered;
+    return stored;
+}
+
+std::optional<ArchiveHeader> ReadStoredArchiveHeader(int fd, uint64_t fileLength,
+                                                     IndexError& error) {
     std::array<uint8_t, kArchiveHeaderSize> bytes{};
     if (fileLength < bytes.size() ||
         !ReadExact(fd, fileLength - bytes.size(), bytes.data(), bytes.size())) {
@@ -62,6 +71,14 @@ bool CheckArchiveLayout(const ArchiveHeader& header, uint64_t fileLength, IndexE
 std::optional<std::vector<ArchiveBlock>> ReadArchiveBlocks(int fd, const ArchiveHeader& header,
                                                            uint64_t fileLength, int group,
                                                            IndexError& error) {
+    if (header.recovered) return RecoveredArchiveBlocks(fd, fileLength, group);
+    return ReadStoredArchiveBlocks(fd, header, fileLength, group, error);
+}
+
+std::optional<std::vector<ArchiveBlock>> ReadStoredArchiveBlocks(int fd,
+                                                                 const ArchiveHeader& header,
+                                                                 uint64_t fileLength, int group,
+                                                                 IndexError& error) {
     if (!CheckArchiveLayout(header, fileLength, error)) return std::nullopt;
     const uint64_t count = header.miniHeaderCount;
     const uint64_t B = header.blockSize;

@@ -57,7 +57,13 @@ struct IndexError {
 
 // The header at the end of the open archive `fd` of `fileLength` bytes. Its
 // magic is not looked at: the storage reader leaves that test to its callers.
+// When the header or the mini header table is missing or damaged (no magic,
+// an impossible layout, a table without one usable entry) and a scan finds
+// blocks in the file, the header made from the scan (`recovered`) instead.
 std::optional<ArchiveHeader> ReadArchiveHeader(int fd, uint64_t fileLength, IndexError& error);
+// The header and table exactly as stored, never a scan.
+std::optional<ArchiveHeader> ReadStoredArchiveHeader(int fd, uint64_t fileLength,
+                                                     IndexError& error);
 // Opens `path` read-only and reads its header; refuses a file without the
 // archive magic (kNotRecording) and tells it apart from one that cannot be
 // opened (kCannotOpen, the text being the system's reason).
@@ -77,10 +83,14 @@ constexpr int kEveryGroup = -1;
 
 // Checks the layout, reads the mini header table in one read and lists, in
 // table order, the blocks of `group` (or of kEveryGroup) that lie wholly
-// inside the file.
+// inside the file. A recovered header's blocks are the scan's, in file order.
 std::optional<std::vector<ArchiveBlock>> ReadArchiveBlocks(int fd, const ArchiveHeader& header,
                                                            uint64_t fileLength, int group,
                                                            IndexError& error);
+std::optional<std::vector<ArchiveBlock>> ReadStoredArchiveBlocks(int fd,
+                                                                 const ArchiveHeader& header,
+                                                                 uint64_t fileLength, int group,
+                                                                 IndexError& error);
 
 // --- Disks ---
 

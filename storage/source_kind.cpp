@@ -1,12 +1,15 @@
 #include "storage/source_kind.h"
 
 #include "platform/raw_device.h"
+#include "storage/file_reader.h"
 #include "storage/formats.h"
+#include "storage/recovered_archive.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -43,6 +46,13 @@ SourceKind ClassifySource(const std::string& path, std::string* error) {
     }
     if (DiskMarkerAt(*device, kDiskInfoOffset) || DiskMarkerAt(*device, kCardDiskInfoOffset))
         return SourceKind::kDiskImage;
+    // An archive whose header is cut off or damaged is still one when its
+    // blocks can be found.
+    if (const int fd = OpenReadOnly(path); fd >= 0) {
+        const auto scan = ScanOf(fd, size);
+        ::close(fd);
+        if (scan && !scan->blocks.empty()) return SourceKind::kArchive;
+    }
     return fail("neither a DVR archive nor a DVR disk image");
 }
 

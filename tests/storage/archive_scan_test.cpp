@@ -113,3 +113,51 @@ TEST(ArchiveScan, FindsTheWholeBlocksWhateverHappenedToTheIndex) {
               8192u);
     EXPECT_EQ(BlockSizeFromHeaderEnds({512, 1024, 1536}), 0u); // no room for a block
 }
+
+// Every command opens a damaged archive through the scan, says so, and reads
+// exactly the frames of the blocks that are whole: a cut archive gives the
+// frames before the cut, one with its header or table zeroed all of them.
+TEST(ArchiveScan, CommandsReadDamagedArchivesThroughTheScan) {
+    mkrec::RecordingPlan plan = SmallPlan();
+    plan.durationSeconds = 4;
+    const std::string archive = WriteArchive(plan);
+    const std::vector<uint8_t> bytes = Bytes(archive);
+    const uint32_t B = plan.blockSize;
+    const ToolResult intact = RunQmtool("frames --json " + archive);
+    ASSERT_EQ(intact.status, 0) << intact.err;
+    EXPECT_EQ(intact.err.find("index damaged"), std::string::npos);
+    auto lines = [](const std::string& text) {
+        std::vector<std::string> v;
+        for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+            v.push_back(text.substr(at, nl - at));
+        return v;
+    };
+    const auto all = lines(intact.out);
+
+    std::vector<uint8_t> noHeader = bytes;
+    std::fill(noHeader.end() - 512, noHeader.end(), 0);
+    const std::string headerless = Written("noheader.avr", noHeader);
+    const ToolResult whole = RunQmtool("frames --json " + headerless);
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    EXPECT_NE(whole.err.find("qmtool: index damaged: "), std::string::npos) << whole.err;
+    EXPECT_EQ(lines(whole.out), all);
+    const ToolResult info = RunQmtool("info --json " + headerless);
+    EXPECT_NE(info.out.find("\"recovered\":true"), std::string::npos) << info.out;
+
+    // Cut inside block 2: the frames of blocks 0 and 1, the first ones in order.
+    const std::string cut =
+        Written("cut2.avr", std::vector<uint8_t>(bytes.begin(), bytes.begin() + 2 * B + B / 3));
+    const ToolResult part = RunQmtool("frames --json " + cut);
+    ASSERT_EQ(part.status, 0) << part.err;
+    const auto some = lines(part.out);
+    ASSERT_GT(some.size(), 0u);
+    ASSERT_LT(some.size(), all.size());
+    EXPECT_EQ(some, std::vector<std::string>(all.begin(), all.begin() + some.size()));
+    // The source is only read.
+    EXPECT_EQ(Bytes(cut).size(), 2 * size_t(B) + B / 3);
+
+    // No block at all: the player's message, not a guess.
+    const ToolResult none = RunQmtool("frames " + Written("z.avr", std::vector<uint8_t>(65536)));
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("Check file format error."), std::string::npos) << none.err;
+}

@@ -69,6 +69,9 @@ struct SourceFacts {
 std::optional<SourceFacts> ArchiveFacts(const std::string& path, std::string& error) {
     qm::IndexError why;
     const auto header = qm::ReadArchiveHeader(path, why);
+    if (header && header->recovered)
+        std::fprintf(stderr, "qmtool: index damaged: %u blocks found by scanning\n",
+                     header->recoveredBlocks);
     if (header)
         return SourceFacts{header->channelMask, header->startTime, header->timeOffsetSeconds()};
     error = path + ": " +

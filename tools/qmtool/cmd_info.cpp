@@ -48,6 +48,12 @@ int RunInfo(const ParsedArgs& args) {
         j["end"] = reader.m_nEndTime;
         j["time_offset"] = reader.m_nTimeOffset;
         j["block_size"] = reader.m_nBlockSize;
+        // Only a recovered index adds keys: scripts reading intact sources see
+        // what they always saw.
+        if (reader.m_bRecovered) {
+            j["recovered"] = true;
+            j["recovered_blocks"] = reader.m_nRecoveredBlocks;
+        }
         Json blocks = Json::array();
         for (int g = 0; g < reader.GroupCount(); ++g)
             blocks.push_back(reader.BlockCount(g));

@@ -2,6 +2,7 @@
 
 #include "storage/source_kind.h"
 
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace qmtool {
@@ -14,6 +15,9 @@ bool OpenSource(const std::string& path, qm::CQMParseIndex& reader, std::string&
             error = path + ": Unknow file format, please check file or download new Player.";
             return false;
         }
+        if (reader.m_bRecovered)
+            std::fprintf(stderr, "qmtool: index damaged: %u blocks found by scanning\n",
+                         reader.m_nRecoveredBlocks);
         return true;
     case qm::SourceKind::kDiskImage:
     case qm::SourceKind::kBlockDevice:
