@@ -46,4 +46,7 @@ TEST(MkrecProgram, ExitStatus) {
     // A frame larger than a block: a failure, and no half-written file is left.
     EXPECT_EQ(runMkrec("--out " + path + " --size 704x576 --codec MJPG --block-size 4096"), 1);
     EXPECT_TRUE(readFile(path).empty());
+    // A cut beyond the file's end is known only once the file is written.
+    EXPECT_EQ(runMkrec("--out " + path + " --duration 1 --cut-at 100000000000"), 1);
+    EXPECT_TRUE(readFile(path).empty());
 }

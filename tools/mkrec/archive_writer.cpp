@@ -60,8 +60,8 @@ void ArchiveWriter::writeBlock(const Block& block) {
     m_end = std::max(m_end, block.end);
 }
 
-void ArchiveWriter::finish() {
-    if (m_finished) return;
+ArchiveLayout ArchiveWriter::finish() {
+    if (m_finished) return m_layout;
     m_finished = true;
     writeReady(true);
     const bool big = m_settings.byteOrder == 0;
@@ -99,6 +99,13 @@ void ArchiveWriter::finish() {
         throw std::runtime_error("cannot write " + m_path + ": " + std::strerror(errno));
     }
     m_file = nullptr;
+
+    m_layout.blocks = m_miniHeaders.size();
+    m_layout.miniTableOffset = tableOffset;
+    m_layout.miniTableLength = table.size();
+    m_layout.headerOffset = tableOffset + table.size();
+    m_layout.fileSize = m_layout.headerOffset + sizeof header;
+    return m_layout;
 }
 
 } // namespace qm::mkrec

@@ -20,6 +20,15 @@ struct ArchiveSettings {
     uint8_t timeOffset = 0;
 };
 
+// Where the parts of a finished archive lie, in bytes from the file's start.
+struct ArchiveLayout {
+    size_t blocks = 0;
+    uint64_t miniTableOffset = 0;
+    uint64_t miniTableLength = 0;
+    uint64_t headerOffset = 0; // the header is the file's last kArchiveHeaderSize bytes
+    uint64_t fileSize = 0;
+};
+
 class ArchiveWriter : public BlockSink {
 public:
     // Throws std::runtime_error when the file cannot be created.
@@ -30,7 +39,7 @@ public:
     // arrive in any order and are merged by start time (group 0 first on a tie).
     void putBlock(Block&& block) override;
     // Writes the remaining blocks, the mini header table and the header.
-    void finish();
+    ArchiveLayout finish();
 
     size_t blocksWritten() const { return m_miniHeaders.size(); }
 
@@ -51,6 +60,7 @@ private:
     std::vector<MiniHeader> m_miniHeaders;
     uint32_t m_start = 0xFFFFFFFF, m_end = 0;
     bool m_finished = false;
+    ArchiveLayout m_layout;
 };
 
 } // namespace qm::mkrec

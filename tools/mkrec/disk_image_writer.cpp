@@ -53,11 +53,29 @@ DiskImageWriter::~DiskImageWriter() {
     if (m_spill) std::fclose(m_spill);
 }
 
-void DiskImageWriter::putBlock(Block&& block) {
+DiskImageWriter::Spilled DiskImageWriter::spill(const Block& block) {
     if (block.bytes.size() != m_settings.blockSize) throw std::logic_error("block of wrong size");
     if (std::fwrite(block.bytes.data(), 1, block.bytes.size(), m_spill) != block.bytes.size())
         throw std::runtime_error("cannot write a temporary file: " + systemError());
-    m_blocks.push_back({block.group, block.channelMask, block.start, block.end, m_blocks.size()});
+    return {block.group, block.channelMask, block.start, block.end, m_spilled++};
+}
+
+void DiskImageWriter::putBlock(Block&& block) {
+    m_blocks.push_back(spill(block));
+}
+
+void DiskImageWriter::putStaleBlock(Block&& block) {
+    m_staleBlocks.push_back(spill(block));
+}
+
+void DiskImageWriter::copySpilled(const Spilled& block, uint64_t offset,
+                                  std::vector<uint8_t>& buffer) {
+    const uint32_t B = m_settings.blockSize;
+    buffer.resize(B);
+    if (::fseeko(m_spill, off_t(block.index) * off_t(B), SEEK_SET) != 0 ||
+        std::fread(buffer.data(), 1, B, m_spill) != B)
+        throw std::runtime_error("cannot read back a temporary file: " + systemError());
+    writeAt(offset, buffer.data(), B);
 }
 
 void DiskImageWriter::writeAt(uint64_t offset, const uint8_t* data, size_t size) {
@@ -93,7 +111,8 @@ DiskImageLayout DiskImageWriter::finish() {
         return a.start != b.start ? a.start < b.start : a.group < b.group;
     });
     const size_t count = m_blocks.size();
-    const uint64_t slots64 = ring.ringSlots ? ring.ringSlots : count + 2;
+    const size_t stale = m_staleBlocks.size();
+    const uint64_t slots64 = ring.ringSlots ? ring.ringSlots : count + stale + 2;
     if (slots64 == 0 || slots64 > 0xFFFFFFFFu) throw std::runtime_error("no room for a ring");
     const uint32_t slots = uint32_t(slots64);
 
@@ -112,6 +131,16 @@ DiskImageLayout DiskImageWriter::finish() {
     for (size_t i = 0; i < count; ++i)
         layout.slotBlock[(first + i) % slots] = int64_t(i); // later blocks overwrite older ones
     layout.blocksKept = std::min<size_t>(count, slots);
+    // The recorder was reset and began again at `first`: what it wrote before
+    // still lies in the slots it has not reached yet.
+    const size_t unused = count >= slots ? 0 : slots - count;
+    if (stale > unused)
+        throw std::runtime_error(
+            "--stale-blocks " + std::to_string(stale) +
+            " needs that many slots the recording leaves unused; the ring has " +
+            std::to_string(unused));
+    for (size_t j = 0; j < stale; ++j)
+        layout.slotBlock[(first + count + j) % slots] = kSlotStale;
 
     std::vector<uint8_t> mhs(layout.mhsLength, 0);
     std::vector<uint8_t> bytes(B);
@@ -121,10 +150,11 @@ DiskImageLayout DiskImageWriter::finish() {
         const Spilled& b = m_blocks[size_t(i)];
         putMiniHeader(mhs.data() + size_t(slot) * kMiniHeaderSize, 1, uint8_t(b.group + 1),
                       b.channelMask, b.start, b.end, ring.firstSequence + uint32_t(i));
-        if (::fseeko(m_spill, off_t(b.index) * off_t(B), SEEK_SET) != 0 ||
-            std::fread(bytes.data(), 1, B, m_spill) != B)
-            throw std::runtime_error("cannot read back a temporary file: " + systemError());
-        writeAt(layout.dataBase + uint64_t(slot) * B, bytes.data(), B);
+        copySpilled(b, layout.dataBase + uint64_t(slot) * B, bytes);
+    }
+    for (size_t j = 0; j < stale; ++j) {
+        const uint32_t slot = uint32_t((first + count + j) % slots);
+        copySpilled(m_staleBlocks[j], layout.dataBase + uint64_t(slot) * B, bytes);
     }
 
     // Entries in unused slots that a reader must refuse: a start not after

@@ -6,7 +6,9 @@
 // slot, wrapping past the last slot and overwriting the oldest blocks when
 // there are more blocks than slots, as a recorder does. Each written slot's
 // mini header carries the block's sequence number; unused slots stay empty or
-// get entries a reader must refuse. The image is sparse: empty slots are holes.
+// get entries a reader must refuse. Stale blocks, left from before a recorder
+// reset, go into the slots after the recording's own with no MHS entry. The
+// image is sparse: empty slots are holes.
 
 #include "tools/mkrec/block_builder.h"
 
@@ -21,7 +23,7 @@ namespace qm::mkrec {
 // What the command line chooses for a disk image.
 struct DiskImageOptions {
     bool card = false;
-    uint32_t ringSlots = 0; // 0: the blocks and two empty slots
+    uint32_t ringSlots = 0; // 0: the blocks, the stale blocks and two empty slots
     std::optional<uint32_t> ringStart;
     bool wrap = false; // start the ring so that it wraps past its last slot
     uint32_t firstSequence = 1;
@@ -39,6 +41,7 @@ struct DiskImageSettings {
 // Slot contents, as a test may want to check them.
 constexpr int64_t kSlotEmpty = -1;
 constexpr int64_t kSlotInvalid = -2;
+constexpr int64_t kSlotStale = -3; // a whole block the MHS does not list
 
 struct DiskImageLayout {
     uint64_t diskInfoOffset = 0;
@@ -50,8 +53,8 @@ struct DiskImageLayout {
     uint64_t imageSize = 0;
     size_t blocksGenerated = 0;
     size_t blocksKept = 0; // the others were overwritten by the ring
-    // Per slot: the index (in time order) of the block it holds, or kSlotEmpty
-    // or kSlotInvalid.
+    // Per slot: the index (in time order) of the block it holds, or kSlotEmpty,
+    // kSlotInvalid or kSlotStale.
     std::vector<int64_t> slotBlock;
 };
 
@@ -62,6 +65,10 @@ public:
     ~DiskImageWriter() override;
 
     void putBlock(Block&& block) override;
+    // A block of an earlier recording: written into a slot after the
+    // recording's own blocks, in the order given, and left out of the MHS.
+    void putStaleBlock(Block&& block);
+    size_t blocksReceived() const { return m_blocks.size(); }
     // Lays out the ring and writes the image. Throws std::runtime_error when
     // the ring settings do not fit the blocks or a write fails.
     DiskImageLayout finish();
@@ -73,6 +80,8 @@ private:
         uint32_t start, end;
         size_t index; // position in the spill file, in blocks
     };
+    Spilled spill(const Block& block);
+    void copySpilled(const Spilled& block, uint64_t offset, std::vector<uint8_t>& buffer);
     void writeAt(uint64_t offset, const uint8_t* data, size_t size);
     uint32_t startSlot(size_t count, uint32_t slotCount) const;
 
@@ -81,6 +90,8 @@ private:
     std::FILE* m_file = nullptr;
     std::FILE* m_spill = nullptr; // blocks as they come, laid out at the end
     std::vector<Spilled> m_blocks;
+    std::vector<Spilled> m_staleBlocks;
+    size_t m_spilled = 0;
     bool m_finished = false;
 };
 

@@ -34,6 +34,8 @@ int main(int argc, char** argv) {
             if (layout.blocksKept < layout.blocksGenerated)
                 std::printf(" (%zu older blocks overwritten)",
                             layout.blocksGenerated - layout.blocksKept);
+            if (options->plan.damage.staleBlocks)
+                std::printf(", %u stale blocks outside the MHS", options->plan.damage.staleBlocks);
             std::printf("\n");
         } else {
             size_t blocks = writeArchive(options->plan, options->outPath);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <set>
 
 namespace qm::mkrec {
@@ -109,12 +110,21 @@ const char* usageText() {
            "disk images (a DVR's disk or card as the player reads it raw):\n"
            "  --disk-image           write a disk image instead of an archive\n"
            "  --card                 a memory card: the information sector at sector 0x12001\n"
-           "  --ring-slots N         block slots in the ring (default: the blocks and 2 more);\n"
-           "                         with fewer slots than blocks the oldest are overwritten\n"
+           "  --ring-slots N         block slots in the ring (default: the blocks, the stale\n"
+           "                         blocks and 2 more); with fewer slots than blocks the\n"
+           "                         oldest are overwritten\n"
            "  --ring-start SLOT      slot of the first block (default 0)\n"
            "  --wrap                 start the ring so that it wraps past its last slot\n"
            "  --first-sequence N     sequence number of the first block (default 1)\n"
-           "  --invalid-slots N      give N unused slots entries the player must refuse\n";
+           "  --invalid-slots N      give N unused slots entries the player must refuse\n"
+           "damaged sources (done to the written file; the cut comes last):\n"
+           "  --cut-at BYTES         the file ends at byte BYTES (at most its full size)\n"
+           "  --zero-header          archive: zero its header, the file's last 512 bytes\n"
+           "  --zero-mini-table      archive: zero the mini header table its header points to\n"
+           "  --zero-mhs             disk image: zero the MHS its information sector points to\n"
+           "  --stale-blocks N       disk image: N whole blocks of an earlier recording, ended\n"
+           "                         before this one's start, in the slots after its blocks,\n"
+           "                         not listed in the MHS\n";
 }
 
 std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
@@ -130,6 +140,12 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
         if (name == "--help" || name == "-h") {
             out.help = true;
             return out;
+        }
+        if (name == "--zero-header" || name == "--zero-mini-table" || name == "--zero-mhs") {
+            if (name == "--zero-header") plan.damage.zeroHeader = true;
+            if (name == "--zero-mini-table") plan.damage.zeroMiniTable = true;
+            if (name == "--zero-mhs") plan.damage.zeroMhs = true;
+            continue;
         }
         if (name == "--disk-image" || name == "--card" || name == "--wrap") {
             if (name == "--disk-image") diskImage = true;
@@ -221,6 +237,12 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
             ok = parseUInt(value, n, 1u << 24);
             disk.invalidSlots = uint32_t(n);
             diskOnly = name;
+        } else if (name == "--cut-at") {
+            ok = parseUInt(value, n, std::numeric_limits<uint64_t>::max());
+            plan.damage.cutAt = n;
+        } else if (name == "--stale-blocks") {
+            ok = parseUInt(value, n, 1u << 24) && n > 0;
+            plan.damage.staleBlocks = uint32_t(n);
         } else {
             error = "unknown option " + name;
             return std::nullopt;
@@ -238,6 +260,7 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
         error = diskOnly + " needs --disk-image";
         return std::nullopt;
     }
+    if (!damageFitsOutput(plan.damage, diskImage, error)) return std::nullopt;
     if (disk.wrap && disk.ringStart) {
         error = "--wrap and --ring-start choose the same thing; give one";
         return std::nullopt;

@@ -2,13 +2,18 @@
 
 #include "tools/mkrec/archive_writer.h"
 #include "tools/mkrec/channel_stream.h"
+#include "tools/mkrec/file_damage.h"
 #include "tools/mkrec/frame_schedule.h"
+#include "tools/mkrec/stale_blocks.h"
+
+#include "storage/record_layout.h"
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -64,6 +69,11 @@ void produceInParallel(std::vector<std::unique_ptr<ChannelStream>>& streams, con
     if (failure) std::rethrow_exception(failure);
 }
 
+void checkDamageFits(const RecordingPlan& plan, bool diskImage) {
+    std::string error;
+    if (!damageFitsOutput(plan.damage, diskImage, error)) throw std::invalid_argument(error);
+}
+
 } // namespace
 
 void generateBlocks(const RecordingPlan& plan, BlockSink& sink) {
@@ -104,6 +114,7 @@ void generateBlocks(const RecordingPlan& plan, BlockSink& sink) {
 }
 
 size_t writeArchive(const RecordingPlan& plan, const std::string& path) {
+    checkDamageFits(plan, false);
     ArchiveSettings settings;
     settings.channelMask = plan.channelMask();
     settings.byteOrder = plan.byteOrder;
@@ -112,12 +123,19 @@ size_t writeArchive(const RecordingPlan& plan, const std::string& path) {
     settings.timeOffset = plan.timeOffset;
     ArchiveWriter writer(path, settings);
     generateBlocks(plan, writer);
-    writer.finish();
-    return writer.blocksWritten();
+    const ArchiveLayout layout = writer.finish();
+
+    std::vector<ByteRange> zeroed;
+    if (plan.damage.zeroMiniTable)
+        zeroed.push_back({layout.miniTableOffset, layout.miniTableLength});
+    if (plan.damage.zeroHeader) zeroed.push_back({layout.headerOffset, kArchiveHeaderSize});
+    if (!zeroed.empty() || plan.damage.cutAt) damageFile(path, zeroed, plan.damage.cutAt);
+    return layout.blocks;
 }
 
 DiskImageLayout writeDiskImage(const RecordingPlan& plan, const DiskImageOptions& ring,
                                const std::string& path) {
+    checkDamageFits(plan, true);
     DiskImageSettings settings;
     settings.ring = ring;
     settings.byteOrder = plan.byteOrder;
@@ -126,7 +144,17 @@ DiskImageLayout writeDiskImage(const RecordingPlan& plan, const DiskImageOptions
     settings.channels = plan.twoGroups() ? 32 : 16;
     DiskImageWriter writer(path, settings);
     generateBlocks(plan, writer);
-    return writer.finish();
+    if (plan.damage.staleBlocks) {
+        for (Block& block :
+             generateStaleBlocks(plan, writer.blocksReceived(), plan.damage.staleBlocks))
+            writer.putStaleBlock(std::move(block));
+    }
+    const DiskImageLayout layout = writer.finish();
+
+    std::vector<ByteRange> zeroed;
+    if (plan.damage.zeroMhs) zeroed.push_back({layout.mhsOffset, layout.mhsLength});
+    if (!zeroed.empty() || plan.damage.cutAt) damageFile(path, zeroed, plan.damage.cutAt);
+    return layout;
 }
 
 } // namespace qm::mkrec

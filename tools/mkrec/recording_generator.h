@@ -15,6 +15,9 @@ namespace qm::mkrec {
 // Throws std::runtime_error (or std::length_error) on failure.
 void generateBlocks(const RecordingPlan& plan, BlockSink& sink);
 
+// The writers below then do to the file the damage the plan asks for, and
+// throw std::invalid_argument for damage that does not apply to their output.
+
 // Writes the recording as an .avr archive; returns the number of blocks.
 size_t writeArchive(const RecordingPlan& plan, const std::string& path);
 

@@ -1,6 +1,9 @@
 #pragma once
 // What mkrec is asked to write: channels, timing, picture sizes, coding and
-// container settings. Filled from the command line by parseOptions().
+// container settings, and any damage done to the written file. Filled from the
+// command line by parseOptions().
+
+#include "tools/mkrec/source_damage.h"
 
 #include <cstdint>
 #include <map>
@@ -47,6 +50,7 @@ struct RecordingPlan {
     uint8_t timeOffset = 0; // archive header byte 185
     uint32_t start = 1700000000;
     int quality = 0; // codec quality override; 0 = the codec's default
+    SourceDamage damage;
 
     int keyInterval() const;
     bool bigEndian() const { return byteOrder == 0; }
