@@ -129,6 +129,13 @@ bench verify_all \
     "$qmtool verify $work/out/all/manifest.json" \
     "sh -c 'sha256sum $d1 $work/out/all/*.mp4 >/dev/null'"
 
+echo "== recovery scan" >&2
+# The archive with its header zeroed: read through a scan for its blocks.
+damaged=$work/out/noheader.avr
+cp "$d1" "$damaged"
+python3 -c "import sys; f = open(sys.argv[1], 'r+b'); f.seek(-512, 2); f.write(bytes(512))" "$damaged"
+bench recover_d1 "$qmtool recover $damaged" "cat $damaged"
+
 echo "== opening" >&2
 blocks=$("$qmtool" info --json "$d1" | sed 's/.*"blocks":\[\([0-9]*\)\].*/\1/')
 # The archive header and the mini header table are the file's last bytes.
@@ -177,6 +184,8 @@ rows("export_all", ["qmtool export every camera to MP4 with the manifest",
                     "sha256sum + cat of the archive"], ["≤ 1.3 x (wall)"])
 rows("verify_all", ["qmtool verify of that export", "sha256sum of the archive and the outputs"],
      ["≤ 1.5 x (wall)"])
+rows("recover_d1", ["qmtool recover of the archive without its header", "cat of it"],
+     ["≤ 1.25 x (wall)"])
 rows("info_d1", [f"qmtool info ({blocks} blocks)", "tail -c of the index bytes",
                  "qmtool --help (start-up only)"], [""])
 

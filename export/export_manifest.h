@@ -36,6 +36,9 @@ public:
     // outputs and the source and writes the manifest. False with a message.
     bool Finish(OutputFiles& outputs, std::string& error);
 
+    // The source was read through a scan for its blocks (a damaged index).
+    void SetSourceRecovered(uint32_t blocks) { m_builder.SetSourceRecovered(blocks); }
+
     const std::string& Path() const { return m_path; }
     const ManifestBuilder& Builder() const { return m_builder; }
 

@@ -405,6 +405,10 @@ ManifestJson ManifestBuilder::ToJson(const std::string& manifestPath) const {
     source["kind"] = m_sourceKind;
     source["size"] = m_sourceSize;
     source["hash"] = m_bWholeSource ? "whole" : "pieces_read";
+    if (m_nRecoveredBlocks) {
+        source["index"] = "damaged: read through a scan for its blocks";
+        source["recovered_blocks"] = m_nRecoveredBlocks;
+    }
     if (m_bWholeSource) {
         source["sha256"] = m_sourceSha256;
     } else {

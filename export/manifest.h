@@ -102,6 +102,8 @@ public:
                  std::vector<std::string> commandLine);
     // "archive" or "disk".
     void SetSource(const std::string& path, const std::string& kind);
+    // The source's own index was damaged: its `blocks` were found by a scan.
+    void SetSourceRecovered(uint32_t blocks) { m_nRecoveredBlocks = blocks; }
 
     // Feed: a picture written into the output being written, and a piece of
     // the source read.
@@ -163,6 +165,7 @@ private:
     std::vector<std::string> m_commandLine;
     std::string m_created;
     std::string m_sourcePath, m_sourceKind;
+    uint32_t m_nRecoveredBlocks = 0;
     uint64_t m_sourceSize = 0;
     bool m_bWholeSource = true;
     std::string m_sourceSha256;

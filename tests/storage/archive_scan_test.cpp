@@ -140,7 +140,17 @@ TEST(ArchiveScan, CommandsReadDamagedArchivesThroughTheScan) {
     const ToolResult whole = RunQmtool("frames --json " + headerless);
     ASSERT_EQ(whole.status, 0) << whole.err;
     EXPECT_NE(whole.err.find("qmtool: index damaged: "), std::string::npos) << whole.err;
-    EXPECT_EQ(lines(whole.out), all);
+    // The same frames, each marked as found by the scan.
+    auto unmarked = [](std::vector<std::string> v) {
+        for (std::string& line : v) {
+            const std::string mark = ",\"scanned\":true";
+            const size_t at = line.find(mark);
+            EXPECT_NE(at, std::string::npos) << line;
+            if (at != std::string::npos) line.erase(at, mark.size());
+        }
+        return v;
+    };
+    EXPECT_EQ(unmarked(lines(whole.out)), all);
     const ToolResult info = RunQmtool("info --json " + headerless);
     EXPECT_NE(info.out.find("\"recovered\":true"), std::string::npos) << info.out;
 
@@ -152,7 +162,7 @@ TEST(ArchiveScan, CommandsReadDamagedArchivesThroughTheScan) {
     const auto some = lines(part.out);
     ASSERT_GT(some.size(), 0u);
     ASSERT_LT(some.size(), all.size());
-    EXPECT_EQ(some, std::vector<std::string>(all.begin(), all.begin() + some.size()));
+    EXPECT_EQ(unmarked(some), std::vector<std::string>(all.begin(), all.begin() + some.size()));
     // The source is only read.
     EXPECT_EQ(Bytes(cut).size(), 2 * size_t(B) + B / 3);
 

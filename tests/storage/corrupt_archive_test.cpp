@@ -303,8 +303,9 @@ TEST_F(CorruptArchive, QmtoolExitsCleanly) {
         for (const char* command : {"info", "frames", "frames --json"}) {
             const ToolResult r = RunQmtool(std::string(command) + " '" + path + "'");
             EXPECT_EQ(r.status, c.status) << c.name << ": " << command;
-            if (c.bytes.size() == original.size() && c.status == 0 && &c != &cases[3])
+            if (c.bytes.size() == original.size() && c.status == 0 && &c != &cases[3]) {
                 EXPECT_EQ(r.err.rfind("qmtool: index damaged: ", 0), 0u) << c.name << r.err;
+            }
             if (r.status == 1) {
                 EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
                 EXPECT_EQ(r.err.rfind("qmtool: ", 0), 0u) << r.err;

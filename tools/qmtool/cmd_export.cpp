@@ -64,6 +64,7 @@ struct SourceFacts {
     uint32_t channelMask = 0;
     uint32_t startTime = 0;
     int timeOffset = 0;
+    uint32_t recoveredBlocks = 0; // the index was damaged: blocks found by a scan
 };
 
 std::optional<SourceFacts> ArchiveFacts(const std::string& path, std::string& error) {
@@ -73,7 +74,8 @@ std::optional<SourceFacts> ArchiveFacts(const std::string& path, std::string& er
         std::fprintf(stderr, "qmtool: index damaged: %u blocks found by scanning\n",
                      header->recoveredBlocks);
     if (header)
-        return SourceFacts{header->channelMask, header->startTime, header->timeOffsetSeconds()};
+        return SourceFacts{header->channelMask, header->startTime, header->timeOffsetSeconds(),
+                           header->recovered ? header->recoveredBlocks : 0};
     error = path + ": " +
             (why.fault == qm::IndexFault::kCannotOpen ? why.text : qm::kArchiveFormatError);
     return std::nullopt;
@@ -290,6 +292,7 @@ int RunExport(const ParsedArgs& args) {
         if (!manifest->Attach(request, "qmtool", "export", args.commandLine,
                               args.has("--hash-source"), error))
             return Fail(error);
+        if (facts->recoveredBlocks) manifest->SetSourceRecovered(facts->recoveredBlocks);
     }
     request.withAudio = !args.has("--no-audio");
     request.outputs = &outputs;

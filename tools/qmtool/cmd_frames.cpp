@@ -58,6 +58,8 @@ int RunFrames(const ParsedArgs& args) {
             j["audio_bytes"] = audioBytes;
             j["clock"] = qm::FormatClock(clock, time);
             j["tz"] = zone;
+            // Every block of an archive read without its index was found by the scan.
+            if (reader.m_bRecovered) j["scanned"] = true;
             std::printf("%s\n", Dump(j).c_str());
         } else {
             std::printf("%3d %-4s %-24s %-8u %-5u %4ux%-5u %-9u %u:%u\n", video.channel + 1, type,
