@@ -13,6 +13,10 @@ namespace {
 
 // Large sequential reads: the pass runs at the speed of reading.
 constexpr size_t kScanReadBytes = size_t(4) << 20;
+// An archive's first block header lies within its first two blocks (the
+// first may be the damaged one); a file with none that far in is no archive,
+// and is not read to its end to find that out.
+constexpr uint64_t kNoBlockGiveUpBytes = 2 * kMaxBlockSize;
 // A header position that does not fit a block size seen elsewhere is data
 // that happens to hold the marker; a recording has few of them, garbage may
 // have many. Past this many candidates the rest are not kept.
@@ -114,6 +118,7 @@ std::optional<ArchiveScan> ScanArchive(int fd, uint64_t fileLength, IndexError& 
         }
         at += want;
         if (percent) percent->store(int(at * 100 / std::max<uint64_t>(fileLength, 1)));
+        if (candidates.empty() && at >= kNoBlockGiveUpBytes) break;
     }
 
     // The byte order most headers agree on, and the block size they share.
@@ -173,10 +178,9 @@ std::optional<ArchiveScan> ScanArchive(int fd, uint64_t fileLength, IndexError& 
     // table when its header says where that is, else the end of the file.
     if (B) {
         uint64_t end = fileLength;
-        if (scan.headerUsable) {
-            const auto header = ReadStoredArchiveHeader(fd, fileLength, ignored);
-            end = std::min(end, header->miniTableOffset);
-        }
+        if (scan.headerUsable)
+            if (const auto header = ReadStoredArchiveHeader(fd, fileLength, ignored))
+                end = std::min(end, header->miniTableOffset);
         size_t next = 0;
         for (uint64_t n = 0; (n + 1) * B <= end; ++n) {
             while (next < scan.blocks.size() && scan.blocks[next].number < n)

@@ -49,7 +49,8 @@ struct ArchiveScan {
 
 // Scans the open archive `fd` of `fileLength` bytes. `percent` (optional)
 // follows the pass. nullopt with `error` only when the file cannot be read;
-// a file without a single block header gives an ArchiveScan with no blocks.
+// a file without a single block header gives an ArchiveScan with no blocks
+// (and is read no further than 512 MiB to find that out).
 std::optional<ArchiveScan> ScanArchive(int fd, uint64_t fileLength, IndexError& error,
                                        std::atomic<int>* percent = nullptr);
 
