@@ -21,18 +21,15 @@
 #include "storage/recording_index.h"
 #include "storage/source_kind.h"
 #include "tools/qmtool/commands.h"
+#include "tools/qmtool/progress_line.h"
 #include "tools/qmtool/run_summary.h"
 #include "tools/qmtool/source.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 #include <set>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace qmtool {
@@ -312,29 +309,13 @@ int RunExport(const ParsedArgs& args) {
     request.outputPath = list.front().outputPath;
     qm::TSaveAviJob job(request);
     qm::TMultiCameraExport multi(request, list);
-    // The progress line is refreshed every 200 ms, but the end of the job
-    // wakes the wait at once rather than at the next refresh.
-    std::mutex doneLock;
-    std::condition_variable doneChanged;
-    bool done = false;
     bool ok = false;
-    std::thread worker([&] {
-        const bool result = folder ? multi.Run() : job.Run();
-        std::lock_guard lock(doneLock);
-        ok = result;
-        done = true;
-        doneChanged.notify_all();
-    });
     const std::string what =
         folder ? "cameras " + *channelText : "camera " + std::to_string(cameras.front());
-    const auto percent = [&] { return folder ? multi.ProgressPercent() : job.ProgressPercent(); };
-    const bool showProgress = ::isatty(STDERR_FILENO) == 1;
-    for (std::unique_lock lock(doneLock); !done;) {
-        if (showProgress) std::fprintf(stderr, "\rexporting %s: %3d%%", what.c_str(), percent());
-        doneChanged.wait_for(lock, std::chrono::milliseconds(200), [&] { return done; });
-    }
-    worker.join();
-    if (showProgress) std::fprintf(stderr, "\rexporting %s: %3d%%\n", what.c_str(), percent());
+    RunWithProgressLine(
+        "exporting " + what,
+        [&] { return folder ? multi.ProgressPercent() : job.ProgressPercent(); },
+        [&] { ok = folder ? multi.Run() : job.Run(); });
     summary.AddDamaged(folder ? multi.DamagedFramesSkipped() : job.DamagedFramesSkipped());
     std::vector<std::string> files = folder ? multi.Files() : job.Files();
     const std::string jobError = folder ? std::string(multi.ResultText()) + " " + multi.Error()

@@ -8,16 +8,12 @@
 #include "storage/file_reader.h"
 #include "storage/source_kind.h"
 #include "tools/qmtool/commands.h"
+#include "tools/qmtool/progress_line.h"
 #include "tools/qmtool/run_summary.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <map>
-#include <mutex>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace qmtool {
@@ -75,24 +71,10 @@ int RunRecover(const ParsedArgs& args) {
     std::atomic<int> percent{0};
     qm::IndexError error;
     std::optional<qm::ArchiveScan> scan;
-    std::mutex doneLock;
-    std::condition_variable doneChanged;
-    bool done = false;
-    std::thread worker([&] {
-        auto result = qm::ScanArchive(fd, length, error, &percent);
-        std::lock_guard lock(doneLock);
-        scan = std::move(result);
-        done = true;
-        doneChanged.notify_all();
-    });
-    const bool showProgress = ::isatty(STDERR_FILENO) == 1;
-    for (std::unique_lock lock(doneLock); !done;) {
-        if (showProgress) std::fprintf(stderr, "\rscanning: %3d%%", percent.load());
-        doneChanged.wait_for(lock, std::chrono::milliseconds(200), [&] { return done; });
-    }
-    worker.join();
+    RunWithProgressLine(
+        "scanning", [&] { return percent.load(); },
+        [&] { scan = qm::ScanArchive(fd, length, error, &percent); });
     ::close(fd);
-    if (showProgress) std::fprintf(stderr, "\rscanning: 100%%\n");
     if (!scan) return Fail(source + ": " + error.text);
     if (scan->blocks.empty())
         return Fail(source + ": no recording found: not one block header (QmBh) in " +
