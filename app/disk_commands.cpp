@@ -29,6 +29,7 @@ void COrbiscopeDlg::OpenHdd(int entry) {
     }
     const auto physical = PhysicalDriveAt(drive);
     m_strDiskPath = physical ? QString::fromStdString(physical->path) : QString();
+    NoteDiskIndex();
     AfterOpened(true);
 }
 
@@ -40,6 +41,16 @@ void COrbiscopeDlg::OnOpenDiskImage() {
     if (!path.isEmpty()) OpenDiskSource(path);
 }
 
+void COrbiscopeDlg::NoteDiskIndex() {
+    m_strInfoNote.clear();
+    const CQMParseIndex& reader = m_pPlayer->Reader();
+    if (reader.m_bRecovered)
+        NoteRecoveredIndex(reader.m_nRecoveredBlocks,
+                           QStringLiteral("The disk's block table is damaged or empty.\n%1 "
+                                          "blocks were found by scanning the disk; they are "
+                                          "played in the order of their times."));
+}
+
 bool COrbiscopeDlg::OpenDiskSource(const QString& path) {
     m_pPlayer->Close();
     if (!m_pPlayer->OpenDiskPath(QFile::encodeName(path).toStdString())) {
@@ -49,6 +60,7 @@ bool COrbiscopeDlg::OpenDiskSource(const QString& path) {
         return false;
     }
     m_strDiskPath = path;
+    NoteDiskIndex();
     AfterOpened(true);
     return true;
 }

@@ -496,6 +496,13 @@ QMenu* COrbiscopeDlg::DisplayModeMenu() {
 
 // --- opening ---
 
+void COrbiscopeDlg::NoteRecoveredIndex(uint32_t blocks, const QString& message) {
+    // Said before anything plays: what is shown comes from a scan.
+    m_strInfoNote =
+        QString::asprintf("\nIndex damaged:\n    %u blocks found\n    by scanning", blocks);
+    m_pPrompts->Notice(this, message.arg(blocks));
+}
+
 ArchiveOpen COrbiscopeDlg::OpenArchive() {
     bool waiting = false;
     uint32_t recoveredBlocks = 0; // the index was damaged: blocks found by a scan
@@ -530,14 +537,11 @@ ArchiveOpen COrbiscopeDlg::OpenArchive() {
     }
     m_strInfoNote.clear();
     if (result == ArchiveOpen::kOpened && recoveredBlocks) {
-        // Said before anything plays: what is shown comes from a scan.
-        m_strInfoNote = QString::asprintf("\nIndex damaged:\n    %u blocks found\n    by scanning",
-                                          recoveredBlocks);
         QApplication::restoreOverrideCursor();
-        m_pPrompts->Notice(this, QString::asprintf("The archive's index is damaged (cut off or "
-                                                   "overwritten).\n%u blocks were found by "
-                                                   "scanning the file; they are played as found.",
-                                                   recoveredBlocks));
+        NoteRecoveredIndex(recoveredBlocks,
+                           QStringLiteral("The archive's index is damaged (cut off or "
+                                          "overwritten).\n%1 blocks were found by scanning the "
+                                          "file; they are played as found."));
         QApplication::setOverrideCursor(Qt::WaitCursor);
     }
     if (result == ArchiveOpen::kOpened) {

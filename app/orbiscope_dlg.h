@@ -144,6 +144,8 @@ public:
     void OnOpenDiskImage();
     // Opens a disk image or a DVR disk's device by path; true when it opened.
     bool OpenDiskSource(const QString& path);
+    // After a disk opened: the note and notice when its table was rebuilt.
+    void NoteDiskIndex();
     // How the Load menu finds DVR drives (tests inject their own).
     void SetDriveFinder(std::function<std::vector<DiskEntry>()> finder) {
         m_driveFinder = std::move(finder);
@@ -285,6 +287,9 @@ private:
 
     QString m_strFilePath;
     QString m_strInfoNote; // appended to the information text (a recovered index)
+    // Sets the information panel's note on a recovered index and tells the
+    // user, `message` taking the block count for its %1.
+    void NoteRecoveredIndex(uint32_t blocks, const QString& message);
     QString m_strVersion;
     int m_nMode = 0;
     CamMap m_nCamMap{};

@@ -25,6 +25,10 @@ struct ScannedBlock {
     int group = 0;            // from the camera of its first frame
     uint32_t channelMask = 0; // 32-bit, the block's cameras at its group's place
     bool indexed = false;     // the archive's own table lists it as it is
+    // A disk's table entry for the block's slot, when it lists the block: the
+    // ring's write order.
+    std::optional<uint32_t> tableSequence;
+    uint64_t firstFrameMs = 0; // a disk block's first frame's time, 0 when unreadable
 };
 
 struct ScannedDamage {

@@ -28,6 +28,10 @@ struct DiskIndex {
     size_t emptySlots = 0;   // type 0
     size_t invalidSlots = 0; // in use but refused (time, group, mask)
     size_t outsideSlots = 0; // their block would lie beyond the disk's end
+    // The table was damaged and the blocks come from a scan of the ring
+    // (disk_scan.h); those the table does not list are unindexed.
+    bool recovered = false;
+    size_t unindexedBlocks = 0;
 };
 
 // `mhs` holds the table as read from the disk (little-endian, as the disk

@@ -101,6 +101,11 @@ bool CQMParseIndex::LoadDiskIndex() {
         m_strOpenError = error.text;
         return false;
     }
+    if (index.recovered)
+        qmLogAt(6, log_tag::kDiskOpen, "MHS damaged: %zu blocks found by scanning, %zu unindexed",
+                index.blocks.size(), index.unindexedBlocks);
+    m_bRecovered = index.recovered;
+    m_nRecoveredBlocks = index.recovered ? uint32_t(index.blocks.size()) : 0;
     m_nStartTime = index.startTime;
     m_nEndTime = index.endTime;
     m_nChannelMask = index.channelMask;

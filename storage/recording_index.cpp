@@ -1,5 +1,6 @@
 #include "storage/recording_index.h"
 
+#include "storage/disk_scan.h"
 #include "storage/file_reader.h"
 #include "storage/recovered_archive.h"
 
@@ -146,6 +147,34 @@ std::optional<DiskInfoSector> FindDiskInfo(IRawDevice& device, IndexError& error
     return std::nullopt;
 }
 
+std::optional<std::vector<uint8_t>> ReadDiskTable(IRawDevice& device, const DiskInfo& info,
+                                                  IndexError& error) {
+    const uint64_t size = device.Size(); // 0: unknown, the read will tell
+    if (info.mhsLength < kMiniHeaderSize || info.mhsLength > kMaxMhsBytes ||
+        (size && (info.mhsOffset > size || info.mhsLength > size - info.mhsOffset))) {
+        Fail(error, IndexFault::kTablePlace,
+             "the block table (MHS) of " + std::to_string(info.mhsLength) + " bytes at " +
+                 std::to_string(info.mhsOffset) + " does not lie on the disk");
+        return std::nullopt;
+    }
+    std::vector<uint8_t> mhs;
+    try {
+        mhs.resize(info.mhsLength);
+    } catch (const std::bad_alloc&) {
+        Fail(error, IndexFault::kNoMemory, "no memory for the block table (MHS)");
+        return std::nullopt;
+    }
+    const int32_t read = ReadAt(mhs.data(), info.mhsOffset, mhs.size(), device);
+    if (read < 0) {
+        Fail(error, IndexFault::kTableUnreadable,
+             std::string("cannot read the block table (MHS): ") +
+                 std::strerror(ReadErrorCode(read)),
+             ReadErrorCode(read));
+        return std::nullopt;
+    }
+    return mhs;
+}
+
 bool ReadDiskIndex(IRawDevice& device, const DiskInfo& info, DiskIndex& index, IndexError& error) {
     index = DiskIndex{};
     const uint64_t B = info.blockSize;
@@ -153,30 +182,27 @@ bool ReadDiskIndex(IRawDevice& device, const DiskInfo& info, DiskIndex& index, I
         return Fail(error, IndexFault::kBlockSize,
                     "the information sector gives an impossible block size of " +
                         std::to_string(info.blockSize) + " bytes");
-    const uint64_t size = device.Size(); // 0: unknown, the read will tell
-    if (info.mhsLength < kMiniHeaderSize || info.mhsLength > kMaxMhsBytes ||
-        (size && (info.mhsOffset > size || info.mhsLength > size - info.mhsOffset)))
-        return Fail(error, IndexFault::kTablePlace,
-                    "the block table (MHS) of " + std::to_string(info.mhsLength) + " bytes at " +
-                        std::to_string(info.mhsOffset) + " does not lie on the disk");
-    std::vector<uint8_t> mhs;
-    try {
-        mhs.resize(info.mhsLength);
-    } catch (const std::bad_alloc&) {
-        return Fail(error, IndexFault::kNoMemory, "no memory for the block table (MHS)");
-    }
-    const int32_t read = ReadAt(mhs.data(), info.mhsOffset, mhs.size(), device);
-    if (read < 0)
-        return Fail(error, IndexFault::kTableUnreadable,
-                    std::string("cannot read the block table (MHS): ") +
-                        std::strerror(ReadErrorCode(read)),
-                    ReadErrorCode(read));
+    const auto mhs = ReadDiskTable(device, info, error);
+    if (!mhs && error.fault == IndexFault::kNoMemory) return false;
+    const ByteView table = mhs ? ByteView(mhs->data(), mhs->size()) : ByteView();
+    const uint64_t size = device.Size();
     uint64_t usableSlots = UINT64_MAX;
     if (size) usableSlots = size > info.dataBase ? (size - info.dataBase) / B : 0;
-    index = BuildDiskIndex(ByteView(mhs.data(), mhs.size()), usableSlots);
-    if (index.blocks.empty())
-        return Fail(error, IndexFault::kNoBlock, "the disk holds no recorded block");
-    return true;
+    index = BuildDiskIndex(table, usableSlots);
+    if (mhs && !DiskTableDamaged(index)) return true;
+    // The blocks carry their own headers: a table that is gone or damaged
+    // is rebuilt from them.
+    IndexError scanError;
+    if (const auto scan = ScanDiskRing(device, info, table, scanError)) {
+        DiskIndex found = DiskIndexFromScan(*scan, index);
+        if (!found.blocks.empty()) {
+            index = std::move(found);
+            error = IndexError{};
+            return true;
+        }
+    }
+    if (!mhs) return false; // the table's own failure says why
+    return Fail(error, IndexFault::kNoBlock, "the disk holds no recorded block");
 }
 
 std::span<const MiniHeader> DiskBlocksOfGroup(const DiskIndex& index, int group) {

@@ -104,8 +104,13 @@ struct DiskInfoSector {
 // it. A read error of sector 1 is reported when neither holds the marker.
 std::optional<DiskInfoSector> FindDiskInfo(IRawDevice& device, IndexError& error);
 
+// The MHS as stored, after its place is checked against the device.
+std::optional<std::vector<uint8_t>> ReadDiskTable(IRawDevice& device, const DiskInfo& info,
+                                                  IndexError& error);
+
 // Checks the block size and the MHS's place against the device, reads the MHS
-// and builds the index. `index` is filled whenever the MHS was read, also when
+// and builds the index. When the MHS cannot be read, names no block or is
+// mostly damaged, the index comes from a scan of the ring (`recovered`). `index` is filled whenever the MHS was read, also when
 // it names no block (kNoBlock), so that its slot counts can be reported.
 bool ReadDiskIndex(IRawDevice& device, const DiskInfo& info, DiskIndex& index, IndexError& error);
 

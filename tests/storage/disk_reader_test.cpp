@@ -337,15 +337,12 @@ TEST(DiskFaults, DamagedImagesAreRefusedWithAReason) {
         {"no marker", [&](auto& b) { b[info] = 0; }, "no DVR information sector"},
         {"block size 0", [&](auto& b) { storeLE32(&b[info + 188], 0); }, "block size of 0"},
         {"block size 1000", [&](auto& b) { storeLE32(&b[info + 188], 1000); }, "block size"},
-        {"table off the disk", [&](auto& b) { storeLE64(&b[info + 116], b.size()); },
-         "does not lie on the disk"},
-        {"huge table", [&](auto& b) { storeLE32(&b[info + 136], 0xFFFFFFFF); },
-         "does not lie on the disk"},
         {"ends in the table", [&](auto& b) { b.resize(image.layout.mhsOffset + 100); },
          "does not lie on the disk"},
-        {"no block",
+        {"no block anywhere",
          [&](auto& b) {
              std::fill_n(b.begin() + long(image.layout.mhsOffset), image.layout.mhsLength, 0);
+             b.resize(image.layout.dataBase + plan.blockSize - 1);
          },
          "no recorded block"},
     };
@@ -360,6 +357,26 @@ TEST(DiskFaults, DamagedImagesAreRefusedWithAReason) {
             << c.name << ": " << disk.OpenError();
         EXPECT_FALSE(disk.IsOpen());
         EXPECT_FALSE(disk.IsDisk());
+    }
+    // A table that is gone, or lies off the disk, is rebuilt from the blocks.
+    const Case rebuilt[] = {
+        {"table off the disk", [&](auto& b) { storeLE64(&b[info + 116], b.size()); }, ""},
+        {"huge table", [&](auto& b) { storeLE32(&b[info + 136], 0xFFFFFFFF); }, ""},
+        {"zeroed table",
+         [&](auto& b) {
+             std::fill_n(b.begin() + long(image.layout.mhsOffset), image.layout.mhsLength, 0);
+         },
+         ""},
+    };
+    for (const Case& c : rebuilt) {
+        auto bytes = original;
+        c.damage(bytes);
+        const std::string path = TempPath("rebuilt.img");
+        WriteBytes(path, bytes);
+        CQMParseIndex disk;
+        EXPECT_EQ(disk.OpenDiskPath(path), 1) << c.name << ": " << disk.OpenError();
+        EXPECT_TRUE(disk.m_bRecovered) << c.name;
+        EXPECT_EQ(disk.m_nRecoveredBlocks, image.layout.blocksKept) << c.name;
     }
     CQMParseIndex disk;
     EXPECT_EQ(disk.OpenDiskPath(TempPath("missing.img")), 0);

@@ -96,8 +96,12 @@ std::optional<SourceFacts> PrepareSource(const std::string& path, qm::SaveAviReq
             error = path + ": NO video in Hard Drive (" + why + ")";
             return std::nullopt;
         }
+        const qm::DiskIndex& index = request.disk->index;
+        const uint32_t recovered = index.recovered ? uint32_t(index.blocks.size()) : 0;
+        if (recovered)
+            std::fprintf(stderr, "qmtool: index damaged: %u blocks found by scanning\n", recovered);
         // A disk's times are shown without an offset.
-        return SourceFacts{request.disk->index.channelMask, request.disk->index.startTime, 0};
+        return SourceFacts{index.channelMask, index.startTime, 0, recovered};
     }
     case qm::SourceKind::kUnknown:
         break;

@@ -1,11 +1,13 @@
-// qmtool recover: what a scan for the blocks themselves finds in an archive,
-// without playing it: the block size, the blocks found and whether the
-// archive's own index lists them, the time each camera covers with its gaps,
+// qmtool recover: what a scan for the blocks themselves finds in an archive or
+// on a DVR disk, without playing it: the block size, the blocks found and
+// whether the source's own index lists them, the time each camera covers with its gaps,
 // and the places where no block could be read.
 
 #include "platform/recorded_time.h"
 #include "storage/archive_scan.h"
+#include "storage/disk_scan.h"
 #include "storage/file_reader.h"
+#include "storage/recording_index.h"
 #include "storage/source_kind.h"
 #include "tools/qmtool/commands.h"
 #include "tools/qmtool/progress_line.h"
@@ -13,6 +15,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -53,32 +56,75 @@ std::map<int, std::vector<Span>> CoveredSpans(const qm::ArchiveScan& scan) {
     return byCamera;
 }
 
+// The scan of an archive file, run beside a progress line on a terminal.
+std::optional<qm::ArchiveScan> ScanArchiveFile(const std::string& source, const std::string& why,
+                                               std::string& error) {
+    const int fd = qm::OpenReadOnly(source);
+    if (fd < 0) {
+        error = source + ": " + (why.empty() ? "cannot be opened" : why);
+        return std::nullopt;
+    }
+    const uint64_t length = qm::FileLength(fd);
+    std::atomic<int> percent{0};
+    qm::IndexError failure;
+    std::optional<qm::ArchiveScan> scan;
+    RunWithProgressLine(
+        "scanning", [&] { return percent.load(); },
+        [&] { scan = qm::ScanArchive(fd, length, failure, &percent); });
+    ::close(fd);
+    if (!scan)
+        error = source + ": " + failure.text;
+    else if (scan->blocks.empty())
+        error = source + ": no recording found: not one block header (QmBh) in " +
+                std::to_string(length) + " bytes";
+    return scan;
+}
+
+// The scan of a DVR disk's ring, from the data base its information sector
+// gives, told which blocks its table (MHS) lists.
+std::optional<qm::ArchiveScan> ScanDisk(const std::string& source, std::string& error) {
+    int code = 0;
+    const auto device = qm::OpenRawDevice(source, &code);
+    if (!device) {
+        error = source + ": cannot be opened: " + std::strerror(code);
+        return std::nullopt;
+    }
+    qm::IndexError failure;
+    const auto sector = qm::FindDiskInfo(*device, failure);
+    if (!sector) {
+        error = source + ": no recording found: " + failure.text;
+        return std::nullopt;
+    }
+    qm::IndexError tableFailure;
+    const auto table = qm::ReadDiskTable(*device, sector->info, tableFailure);
+    const qm::ByteView mhs = table ? qm::ByteView(table->data(), table->size()) : qm::ByteView();
+    std::atomic<int> percent{0};
+    std::optional<qm::ArchiveScan> scan;
+    RunWithProgressLine(
+        "scanning", [&] { return percent.load(); },
+        [&] { scan = qm::ScanDiskRing(*device, sector->info, mhs, failure, &percent); });
+    if (!scan) {
+        error = source + ": " + failure.text;
+    } else {
+        if (!table) scan->indexProblem = tableFailure.text;
+        if (scan->blocks.empty())
+            error = source + ": no recording found: not one block header "
+                             "(QmBh) in the disk's ring";
+    }
+    return scan;
+}
+
 } // namespace
 
 int RunRecover(const ParsedArgs& args) {
     if (args.positionals.size() != 1) return UsageError("recover needs one SOURCE");
     const std::string& source = args.positionals[0];
-    std::string why;
+    std::string why, error;
     const qm::SourceKind kind = qm::ClassifySource(source, &why);
-    if (kind == qm::SourceKind::kDiskImage || kind == qm::SourceKind::kBlockDevice)
-        return Fail(source + ": recover scans archives (.avr); a DVR disk's blocks are not "
-                             "scanned yet");
-    const int fd = qm::OpenReadOnly(source);
-    if (fd < 0) return Fail(source + ": " + (why.empty() ? "cannot be opened" : why));
-    const uint64_t length = qm::FileLength(fd);
-
-    // The scan runs beside a progress line on a terminal.
-    std::atomic<int> percent{0};
-    qm::IndexError error;
-    std::optional<qm::ArchiveScan> scan;
-    RunWithProgressLine(
-        "scanning", [&] { return percent.load(); },
-        [&] { scan = qm::ScanArchive(fd, length, error, &percent); });
-    ::close(fd);
-    if (!scan) return Fail(source + ": " + error.text);
-    if (scan->blocks.empty())
-        return Fail(source + ": no recording found: not one block header (QmBh) in " +
-                    std::to_string(length) + " bytes");
+    const bool disk = kind == qm::SourceKind::kDiskImage || kind == qm::SourceKind::kBlockDevice;
+    const auto scan = disk ? ScanDisk(source, error) : ScanArchiveFile(source, why, error);
+    if (!error.empty()) return Fail(error);
+    const uint64_t length = scan->fileLength;
 
     const qm::ClockView clock{0, true}; // the blocks carry stored UTC times
     const auto covered = CoveredSpans(*scan);
@@ -86,6 +132,7 @@ int RunRecover(const ParsedArgs& args) {
     if (args.has("--json")) {
         Json j;
         j["source"] = source;
+        j["kind"] = disk ? "disk" : "archive";
         j["size"] = length;
         j["block_size"] = scan->blockSize;
         j["byte_order"] = scan->byteOrder;
@@ -122,7 +169,7 @@ int RunRecover(const ParsedArgs& args) {
     std::printf("index: %s\n", scan->indexProblem.empty() ? "intact" : scan->indexProblem.c_str());
     std::printf("block size: %u bytes, %s\n", scan->blockSize,
                 scan->byteOrder == qm::kByteOrderLittle ? "little-endian" : "big-endian");
-    std::printf("blocks: %zu found, %llu indexed, %llu found only by scanning\n",
+    std::printf("blocks: %zu found, %llu indexed, %llu unindexed (found only by scanning)\n",
                 scan->blocks.size(), static_cast<unsigned long long>(indexed),
                 static_cast<unsigned long long>(scan->blocks.size() - indexed));
     for (const auto& [camera, spans] : covered) {

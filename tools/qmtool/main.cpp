@@ -164,10 +164,13 @@ const Command kCommands[] = {
      "bytes and the mini header table), as a file cut short or with a damaged index\n"
      "needs: every sector is looked at for a block header, the block size follows\n"
      "from where they lie, and each block's cameras and times come from the block\n"
-     "itself. Prints whether the index is intact, the block size, the blocks found\n"
-     "and how many the index lists, each camera's recorded spans (UTC) with the\n"
-     "gaps between them, and the byte ranges where no block could be read. Reads\n"
-     "the file once, sequentially; a progress line on a terminal.\n"
+     "itself. On a DVR disk or its image, every slot of the ring (from the data\n"
+     "base, in steps of the block size) is looked at for its block header, whatever\n"
+     "the block table (MHS) says. Prints whether the index is intact, the block\n"
+     "size, the blocks found, how many the index lists and how many it does not\n"
+     "(unindexed), each camera's recorded spans (UTC) with the gaps between them,\n"
+     "and the byte ranges where no block could be read. Reads the source once,\n"
+     "in order; a progress line on a terminal.\n"
      "  --json   one JSON object\n"},
     {"disks",
      {{"--json"}, {}},

@@ -25,6 +25,9 @@ bool OpenSource(const std::string& path, qm::CQMParseIndex& reader, std::string&
             error = path + ": NO video in Hard Drive (" + reader.OpenError() + ")";
             return false;
         }
+        if (reader.m_bRecovered)
+            std::fprintf(stderr, "qmtool: index damaged: %u blocks found by scanning\n",
+                         reader.m_nRecoveredBlocks);
         return true;
     case qm::SourceKind::kUnknown:
         break;
