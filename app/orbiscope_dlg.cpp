@@ -500,6 +500,10 @@ void COrbiscopeDlg::NoteRecoveredIndex(uint32_t blocks, const QString& message) 
     // Said before anything plays: what is shown comes from a scan.
     m_strInfoNote =
         QString::asprintf("\nIndex damaged:\n    %u blocks found\n    by scanning", blocks);
+    // The reader starts playing as it opens; held while the message is up,
+    // nothing runs past unseen behind it.
+    m_pPlayer->Pause();
+    m_bPlayAfterNotice = true;
     m_pPrompts->Notice(this, message.arg(blocks));
 }
 
@@ -588,6 +592,10 @@ void COrbiscopeDlg::AfterOpened(bool disk) {
     EnterStage(WindowStage::kOpen);
     SyncCameraButtons();
     m_pPlayer->RepaintChannel(-1);
+    if (m_bPlayAfterNotice) {
+        m_bPlayAfterNotice = false;
+        m_pPlayer->PlayOrPause();
+    }
     qmLog(" _timezone=%ld \n", long(timezone));
 }
 

@@ -290,6 +290,7 @@ private:
     // Sets the information panel's note on a recovered index and tells the
     // user, `message` taking the block count for its %1.
     void NoteRecoveredIndex(uint32_t blocks, const QString& message);
+    bool m_bPlayAfterNotice = false; // play was held for that message
     QString m_strVersion;
     int m_nMode = 0;
     CamMap m_nCamMap{};

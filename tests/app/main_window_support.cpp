@@ -31,6 +31,7 @@ Recordings Make() {
     r.noMagic = (dir / "no-magic.avr").string();
     r.missing = (dir / "missing.avr").string();
     r.diskImage = (dir / "disk.img").string();
+    r.diskNoTable = (dir / "disk-no-table.img").string();
     r.withGap = (dir / "gap.avr").string();
 
     mkrec::RecordingPlan plan;
@@ -48,6 +49,8 @@ Recordings Make() {
     mkrec::DiskImageOptions ring;
     ring.wrap = true;
     mkrec::writeDiskImage(disk, ring, r.diskImage);
+    disk.damage.zeroMhs = true;
+    mkrec::writeDiskImage(disk, ring, r.diskNoTable);
 
     mkrec::RecordingPlan gap = plan;
     gap.channels = {0, 1};

@@ -60,6 +60,7 @@ struct Recordings {
     std::string noMagic;      // 1024 zero bytes
     std::string missing;      // a path that does not exist
     std::string diskImage;    // cameras 1-4 as a DVR disk image with a wrapped ring
+    std::string diskNoTable;  // the same disk with its block table zeroed
     std::string withGap;      // cameras 1-2, 12 s, nothing recorded from second 3 to 8
 };
 const Recordings& TestRecordings();

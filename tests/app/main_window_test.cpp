@@ -517,6 +517,18 @@ TEST_F(MainWindow, LoadMenuListsTheDvrDrivesAndOpensADiskImage) {
     m_dlg->OnCommand(cmd::kOpenDiskImage);
     EXPECT_EQ(m_prompts.notices, QStringList({"NO video in Hard Drive"}));
     EXPECT_FALSE(m_dlg->IsHddOpen());
+
+    // Without its block table: the ring is scanned, the user told, and it plays.
+    m_prompts.notices.clear();
+    m_prompts.openAnswer = QString::fromStdString(TestRecordings().diskNoTable);
+    m_dlg->OnCommand(cmd::kOpenDiskImage);
+    ASSERT_TRUE(m_dlg->IsHddOpen());
+    ASSERT_EQ(m_prompts.notices.size(), 1);
+    EXPECT_TRUE(m_prompts.notices[0].startsWith("The disk's block table is damaged or empty.\n"))
+        << m_prompts.notices[0].toStdString();
+    EXPECT_TRUE(m_dlg->InfoText().contains("Index damaged:")) << m_dlg->InfoText().toStdString();
+    EXPECT_EQ(m_dlg->StatusText(), "Play");
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->Player().CurrentTime() != 0; }, 10000));
 }
 
 TEST_F(MainWindow, SaveAsAviExportsTheChosenCameraAndResumes) {
