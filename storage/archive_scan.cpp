@@ -11,8 +11,8 @@ namespace qm {
 
 namespace {
 
-// Large sequential reads: the pass runs at the speed of reading.
-constexpr size_t kScanReadBytes = size_t(4) << 20;
+// Sequential reads into a buffer that stays in the processor's cache.
+constexpr size_t kScanReadBytes = size_t(128) << 10;
 // An archive's first block header lies within its first two blocks (the
 // first may be the damaged one); a file with none that far in is no archive,
 // and is not read to its end to find that out.
@@ -21,6 +21,10 @@ constexpr uint64_t kNoBlockGiveUpBytes = 2 * kMaxBlockSize;
 // that happens to hold the marker; a recording has few of them, garbage may
 // have many. Past this many candidates the rest are not kept.
 constexpr size_t kMaxCandidates = size_t(1) << 22;
+// The headers read sector by sector before the block size is trusted, and how
+// many of them must agree on it; from then on one sector a block is read.
+constexpr size_t kProbeHeaders = 8;
+constexpr size_t kProbeAgreeing = 3;
 
 struct Candidate {
     uint64_t position = 0; // of the header sector
@@ -99,39 +103,98 @@ std::optional<ArchiveScan> ScanArchive(int fd, uint64_t fileLength, IndexError& 
         return std::nullopt;
     }
 
-    // The pass: every sector that holds the block marker where a block
-    // header holds it.
+    // A pass over [from, to): every sector that holds the block marker where
+    // a block header holds it. `enough(at)` may end it early.
     std::vector<Candidate> candidates;
-    const uint64_t sectors = fileLength / kSectorSize;
-    for (uint64_t at = 0; at < sectors * kSectorSize;) {
-        const size_t want = size_t(std::min<uint64_t>(buffer.size(), sectors * kSectorSize - at));
-        if (!ReadExact(fd, at, buffer.data(), want)) {
-            error.fault = IndexFault::kTableUnreadable;
-            error.text = "reading failed at byte " + std::to_string(at);
-            return std::nullopt;
+    auto pass = [&](uint64_t from, uint64_t to, auto&& enough) -> std::optional<uint64_t> {
+        for (uint64_t at = from; at < to;) {
+            const size_t want = size_t(std::min<uint64_t>(buffer.size(), to - at));
+            if (!ReadExact(fd, at, buffer.data(), want)) {
+                error.fault = IndexFault::kTableUnreadable;
+                error.text = "reading failed at byte " + std::to_string(at);
+                return std::nullopt;
+            }
+            for (size_t s = 0; s < want && candidates.size() < kMaxCandidates; s += kSectorSize)
+                if (const auto order = MarkerOrder(buffer.data() + s))
+                    if (const auto header =
+                            parseBlockHeader(ByteView(buffer.data() + s, kSectorSize), *order))
+                        candidates.push_back({at + s, *order, *header});
+            at += want;
+            if (enough(at)) return at;
         }
-        for (size_t s = 0; s < want && candidates.size() < kMaxCandidates; s += kSectorSize) {
-            const auto order = MarkerOrder(buffer.data() + s);
-            if (!order) continue;
-            const auto header = parseBlockHeader(ByteView(buffer.data() + s, kSectorSize), *order);
-            if (header) candidates.push_back({at + s, *order, *header});
-        }
-        at += want;
-        if (percent) percent->store(int(at * 100 / std::max<uint64_t>(fileLength, 1)));
-        if (candidates.empty() && at >= kNoBlockGiveUpBytes) break;
-    }
-
+        return to;
+    };
     // The byte order most headers agree on, and the block size they share.
-    const auto little = std::count_if(candidates.begin(), candidates.end(), [](const Candidate& c) {
-        return c.byteOrder == kByteOrderLittle;
+    auto decide = [&] {
+        const auto little =
+            std::count_if(candidates.begin(), candidates.end(),
+                          [](const Candidate& c) { return c.byteOrder == kByteOrderLittle; });
+        scan.byteOrder =
+            size_t(little) * 2 >= candidates.size() ? kByteOrderLittle : kByteOrderPayloadBig;
+        std::erase_if(candidates,
+                      [&](const Candidate& c) { return c.byteOrder != scan.byteOrder; });
+        std::vector<uint64_t> ends;
+        for (const Candidate& c : candidates)
+            ends.push_back(c.position + kSectorSize);
+        scan.blockSize = BlockSizeFromHeaderEnds(ends);
+    };
+    auto onGrid = [&](uint64_t size) {
+        return size_t(std::count_if(candidates.begin(), candidates.end(), [&](const Candidate& c) {
+            return size && (c.position + kSectorSize) % size == 0;
+        }));
+    };
+    auto showProgress = [&](uint64_t at) {
+        if (percent) percent->store(int(at * 100 / std::max<uint64_t>(fileLength, 1)));
+    };
+    const uint64_t end = fileLength / kSectorSize * kSectorSize;
+
+    // Every sector from the start until a few headers agree on a block size
+    // (or the file shows none where an archive would).
+    const auto probed = pass(0, end, [&](uint64_t at) {
+        showProgress(at);
+        if (candidates.empty()) return at >= kNoBlockGiveUpBytes;
+        return candidates.size() >= kProbeHeaders;
     });
-    scan.byteOrder =
-        size_t(little) * 2 >= candidates.size() ? kByteOrderLittle : kByteOrderPayloadBig;
-    std::erase_if(candidates, [&](const Candidate& c) { return c.byteOrder != scan.byteOrder; });
-    std::vector<uint64_t> ends;
-    for (const Candidate& c : candidates)
-        ends.push_back(c.position + kSectorSize);
-    scan.blockSize = BlockSizeFromHeaderEnds(ends);
+    if (!probed) return std::nullopt;
+    decide();
+    const uint64_t P = scan.blockSize; // the block size the first headers give
+    const bool agreed = P && onGrid(P) >= kProbeAgreeing && onGrid(P) * 2 > candidates.size();
+    if (!candidates.empty() && *probed < end && agreed) {
+        // From there on only where the headers must be: one sector a block.
+        // A block without its header is read whole, so that a header out of
+        // place (another block size after all) is seen.
+        std::array<uint8_t, kSectorSize> sector{};
+        for (uint64_t n = *probed / P; (n + 1) * P <= end; ++n) {
+            const uint64_t at = (n + 1) * P - kSectorSize;
+            if (at < *probed) continue;
+            if (!ReadExact(fd, at, sector.data(), sector.size())) {
+                error.fault = IndexFault::kTableUnreadable;
+                error.text = "reading failed at byte " + std::to_string(at);
+                return std::nullopt;
+            }
+            const auto order = MarkerOrder(sector.data());
+            const auto header = order == scan.byteOrder
+                                    ? parseBlockHeader(ByteView(sector.data(), kSectorSize), *order)
+                                    : std::nullopt;
+            if (header && candidates.size() < kMaxCandidates)
+                candidates.push_back({at, *order, *header});
+            else if (!pass(std::max(n * P, *probed), (n + 1) * P, [](uint64_t) { return false; }))
+                return std::nullopt;
+            showProgress(at + kSectorSize);
+        }
+        decide();
+    }
+    if (!agreed || scan.blockSize != P) {
+        // No block size stood out, or the rest of the file says another:
+        // every sector of the file decides.
+        candidates.clear();
+        if (!pass(0, end, [&](uint64_t at) {
+                showProgress(at);
+                return candidates.empty() && at >= kNoBlockGiveUpBytes;
+            }))
+            return std::nullopt;
+        decide();
+    }
     const uint64_t B = scan.blockSize;
 
     // What the archive's own index says, to tell the blocks it lists.

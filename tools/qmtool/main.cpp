@@ -162,15 +162,16 @@ const Command kCommands[] = {
      "\n"
      "Scans an archive for its blocks without its index (the header in its last 512\n"
      "bytes and the mini header table), as a file cut short or with a damaged index\n"
-     "needs: every sector is looked at for a block header, the block size follows\n"
-     "from where they lie, and each block's cameras and times come from the block\n"
-     "itself. On a DVR disk or its image, every slot of the ring (from the data\n"
-     "base, in steps of the block size) is looked at for its block header, whatever\n"
-     "the block table (MHS) says. Prints whether the index is intact, the block\n"
+     "needs: the sectors are looked at for block headers (once the first ones agree\n"
+     "on a block size, one sector a block), the block size follows from where they\n"
+     "lie, and each block's cameras and times come from the block itself. On a\n"
+     "DVR disk or its image, every slot of the ring (from the data base, in steps\n"
+     "of the block size) is looked at for its block header, whatever the block\n"
+     "table (MHS) says. Prints whether the index is intact, the block\n"
      "size, the blocks found, how many the index lists and how many it does not\n"
      "(unindexed), each camera's recorded spans (UTC) with the gaps between them,\n"
-     "and the byte ranges where no block could be read. Reads the source once,\n"
-     "in order; a progress line on a terminal.\n"
+     "and the byte ranges where no block could be read. A progress line on a\n"
+     "terminal.\n"
      "  --json   one JSON object\n"},
     {"disks",
      {{"--json"}, {}},
