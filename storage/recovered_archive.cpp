@@ -86,6 +86,73 @@ std::shared_ptr<const ArchiveScan> ScanOf(int fd, uint64_t fileLength) {
     return shared;
 }
 
+namespace {
+
+// The byte after a start code at `at`, when one lies there.
+std::optional<uint8_t> AfterStartCode(ByteView video, size_t at) {
+    const auto bytes = video.sub(at, 5);
+    if (!bytes) return std::nullopt;
+    const uint8_t* b = bytes->data();
+    if (b[0] != 0 || b[1] != 0) return std::nullopt;
+    if (b[2] == 1) return b[3];
+    if (b[2] == 0 && b[3] == 1) return b[4];
+    return std::nullopt;
+}
+
+// An H.264 unit a stream can begin with (parameter sets, a delimiter, a
+// slice...), not the zeros a wrapper's header is padded with.
+bool H264UnitAt(ByteView video, size_t at) {
+    const auto nal = AfterStartCode(video, at);
+    return nal && (*nal & 0x80) == 0 && (*nal & 0x1F) >= 1 && (*nal & 0x1F) <= 23;
+}
+
+// An MPEG-4 Part 2 start: visual object sequence, visual object, object
+// layer or picture.
+bool Mpeg4StartAt(ByteView video, size_t at) {
+    const auto code = AfterStartCode(video, at);
+    return code && (*code <= 0x2F || *code == 0xB0 || *code == 0xB5 || *code == 0xB6);
+}
+
+// The recording's video coding told by its first key frame, for an archive
+// whose header no longer names it: JPEG's start marker, or where the stream's
+// first start code lies behind the prefix or chip section each coding adds.
+uint8_t GuessCodecByte(int fd, const ArchiveScan& scan) {
+    constexpr uint8_t kH264 = 0x20;
+    if (scan.blocks.empty()) return kH264;
+    const ScannedBlock& first = scan.blocks.front();
+    const auto geometry =
+        blockGeometry(first.number, scan.blockSize, first.header.iSectors, first.header.pSectors);
+    if (!geometry) return kH264;
+    // The first frames are enough; a block's first key frame comes early.
+    std::vector<uint8_t> data(size_t(std::min<uint64_t>(geometry->dataLength, 1u << 20)));
+    if (!ReadExact(fd, geometry->dataPosition(), data.data(), data.size())) return kH264;
+    const ByteView all(data.data(), data.size());
+    for (size_t at = 0; at + kFrameHeaderSize <= data.size();) {
+        const auto frame = parseFrameHeader(*all.sub(at, kFrameHeaderSize), scan.byteOrder);
+        if (!frame || !frame->hasMarker() || frame->length == 0) break;
+        const size_t payloadAt = at + kFrameHeaderSize;
+        const auto payload =
+            all.sub(payloadAt, std::min<size_t>(frame->payloadBytes(), data.size() - payloadAt));
+        if (frame->isKey() && payload) {
+            if (frame->isMjpeg()) return 0x40;
+            const FrameAreas areas = locateFrameAreas(*frame, *payload, scan.byteOrder);
+            const ByteView video = areas.video.bytes;
+            if (areas.video.present && areas.video.valid && video.size() >= 4) {
+                if (video.data()[0] == 0xFF && video.data()[1] == 0xD8) return 0x40;
+                if (H264UnitAt(video, 0)) return kH264;
+                if (H264UnitAt(video, kChipPrefixHISI)) return 0x21;
+                if (Mpeg4StartAt(video, kChipPrefixSOLO)) return 0x10;
+                if (H264UnitAt(video, kChipSectionSize)) return 0x30;
+                return kH264;
+            }
+        }
+        at += frame->frameBytes();
+    }
+    return kH264;
+}
+
+} // namespace
+
 std::optional<ArchiveHeader> RecoveredArchiveHeader(int fd, uint64_t fileLength,
                                                     const std::optional<ArchiveHeader>& stored) {
     const auto scan = ScanOf(fd, fileLength);
@@ -96,7 +163,7 @@ std::optional<ArchiveHeader> RecoveredArchiveHeader(int fd, uint64_t fileLength,
     // Only a header that is still an archive header is trusted for what the
     // blocks do not tell.
     const bool storedKnown = stored && stored->hasMagic();
-    h.codecByte = storedKnown ? stored->codecByte : 0;
+    h.codecByte = storedKnown ? stored->codecByte : GuessCodecByte(fd, *scan);
     h.codec = archiveCodecCode(h.codecByte);
     h.timeOffsetUnits = storedKnown ? stored->timeOffsetUnits : 0;
     h.blockSize = scan->blockSize;

@@ -179,3 +179,27 @@ TEST(ArchiveScan, CommandsReadDamagedArchivesThroughTheScan) {
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("Check file format error."), std::string::npos) << none.err;
 }
+
+// Without its header an archive no longer names its video coding: the first
+// key frame tells it, so every coding still decodes.
+TEST(ArchiveScan, TheCodingOfAHeaderlessArchiveComesFromItsFirstKeyFrame) {
+    using mkrec::VideoCodec;
+    const std::pair<VideoCodec, const char*> codings[] = {
+        {VideoCodec::H264, "H264"}, {VideoCodec::HISI, "HISI"}, {VideoCodec::SOLO, "SOLO"},
+        {VideoCodec::STCH, "STCH"}, {VideoCodec::STHD, "STCH"}, // the same chip sections
+        {VideoCodec::MJPG, "MJPG"}};
+    for (const auto& [codec, name] : codings) {
+        mkrec::RecordingPlan plan = SmallPlan();
+        plan.durationSeconds = 2;
+        plan.codec = codec;
+        plan.byteOrder = codec == VideoCodec::HISI ? kByteOrderPayloadBig : kByteOrderLittle;
+        plan.damage.zeroHeader = true;
+        const std::string archive = WriteArchive(plan, "coding.avr");
+        const ToolResult info = RunQmtool("info --json " + archive);
+        EXPECT_NE(info.out.find(std::string("\"codec\":\"") + name + "\""), std::string::npos)
+            << name << ": " << info.out;
+        const ToolResult decode = RunQmtool("decode --json --channel 1 " + archive);
+        EXPECT_NE(decode.out.find("\"failed\":0,"), std::string::npos)
+            << name << ": " << decode.out;
+    }
+}
