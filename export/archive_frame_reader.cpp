@@ -144,9 +144,38 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
         }
     }
     m_nBlockNumber = n;
-    m_lists.FillChannels(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
-                         ByteView(pTable.data(), pTable.size()), header->pFrameCount, L,
-                         m_nChannelMask, m_header.byteOrder);
+    const FrameTables tables{ByteView(iTable.data(), iTable.size()), header->iFrameCount,
+                             ByteView(pTable.data(), pTable.size()), header->pFrameCount};
+    const int group = m_nChannel / kChannelsPerGroup;
+    // Judging the tables reads only a sample of the headers they point at;
+    // the data area is read whole only for a block whose tables fail.
+    const bool damaged = frameTablesDamaged(
+        tables, *header, group, L, m_header.byteOrder,
+        [this](uint32_t at) -> std::optional<FrameHeader> {
+            uint8_t bytes[kFrameHeaderSize];
+            if (m_bBlockInMemory && at <= m_block.size() && m_block.size() - at >= kFrameHeaderSize)
+                std::memcpy(bytes, m_block.data() + at, kFrameHeaderSize);
+            else if (!ReadExact(m_fd, m_llDataPosition + at, bytes, kFrameHeaderSize))
+                return std::nullopt;
+            return parseFrameHeader(ByteView(bytes, kFrameHeaderSize), m_header.byteOrder);
+        });
+    if (damaged && !m_bBlockInMemory && L <= kLargestWholeBlock) {
+        try {
+            m_block.resize(L);
+            m_bBlockInMemory = ReadExact(m_fd, m_llDataPosition, m_block.data(), L);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (damaged && m_bBlockInMemory) {
+        const ScannedFrames found =
+            scanFrames(ByteView(m_block.data(), L), *header, group, m_header.byteOrder);
+        qmLogAt(6, kTag, "(readVideoFrameFile) Block #%u: frame tables damaged, %zu frames found\n",
+                n, found.Count());
+        m_lists.FillFromScan(found, m_nChannelMask);
+    } else {
+        m_lists.FillChannels(tables.iTable, tables.iCount, tables.pTable, tables.pCount, L,
+                             m_nChannelMask, m_header.byteOrder);
+    }
     m_nBlockOrdinal = entry.listPosition;
     m_nProgressDivisor = header->dataEnd;
     m_bBlockLoaded = true;

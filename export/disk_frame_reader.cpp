@@ -152,9 +152,19 @@ int TDiskFrameReader::LoadBlock(const MiniHeader& entry) {
     }
 
     m_nDataLength = L;
-    m_lists.FillChannels(ByteView(iTable.data(), iTable.size()), header->iFrameCount,
-                         ByteView(pTable.data(), pTable.size()), header->pFrameCount, L,
-                         m_nChannelMask, m_pDisk->info.byteOrder);
+    const FrameTables tables{ByteView(iTable.data(), iTable.size()), header->iFrameCount,
+                             ByteView(pTable.data(), pTable.size()), header->pFrameCount};
+    const ByteView data(m_data.data(), L);
+    const int group = m_nChannel / kChannelsPerGroup;
+    const uint8_t order = m_pDisk->info.byteOrder;
+    if (frameTablesDamaged(tables, *header, group, data, order)) {
+        qmLogAt(6, kTag, "(readVideoFrameHDD) Block #%d: frame tables damaged, scanning its data",
+                int(n));
+        m_lists.FillFromScan(scanFrames(data, *header, group, order), m_nChannelMask);
+    } else {
+        m_lists.FillChannels(tables.iTable, tables.iCount, tables.pTable, tables.pCount, L,
+                             m_nChannelMask, order);
+    }
     qmLogAt(5, kTag, "(readVideoFrameHDD) CH:%d, IFrame:%d, PFrame:%d", m_nChannel,
             int(m_lists.KeyFrames()), int(m_lists.OtherFrames()));
     m_nProgressDivisor = header->dataEnd;

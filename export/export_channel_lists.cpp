@@ -42,6 +42,26 @@ void ExportChannelLists::FillChannels(ByteView iTable, uint32_t iCount, ByteView
     std::sort(m_starts.begin(), m_starts.end());
 }
 
+void ExportChannelLists::FillFromScan(const ScannedFrames& frames, uint32_t channelMask) {
+    Clear();
+    for (int c = 0; c < kMaxChannels; ++c) {
+        const bool wanted = (channelMask >> c & 1u) != 0;
+        for (const ScannedKeyFrame& f : frames.key[c]) {
+            m_starts.push_back(f.offset);
+            if (wanted) m_key.push_back({f.offset, f.timeOffset});
+        }
+        for (uint32_t offset : frames.other[c]) {
+            m_starts.push_back(offset);
+            if (wanted) m_other.push_back(offset);
+        }
+    }
+    // Each channel's frames are in data order; the lists take all wanted channels.
+    std::sort(m_key.begin(), m_key.end(),
+              [](const KeyRef& a, const KeyRef& b) { return a.offset < b.offset; });
+    std::sort(m_other.begin(), m_other.end());
+    std::sort(m_starts.begin(), m_starts.end());
+}
+
 std::optional<uint32_t> ExportChannelLists::NextFrameStart(uint32_t offset) const {
     const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), offset);
     if (next == m_starts.end()) return std::nullopt;

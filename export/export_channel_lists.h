@@ -1,14 +1,15 @@
 #pragma once
 // The exported channel's frames in one loaded block, in the order the export
 // reads them: two lists of frame-header offsets (key frames and other frames)
-// filled from the block's IFrameInfo and PFrameInfo tables, taken smallest
-// offset first.
+// filled from the block's IFrameInfo and PFrameInfo tables (or from a scan of
+// the data area when they are damaged), taken smallest offset first.
 //
 // These lists belong to the export alone. The storage reader keeps lists of
 // its own for its prefetch and preparation threads, which go on running while
 // an export is in progress; sharing theirs would corrupt both.
 
 #include "platform/byte_order.h"
+#include "storage/frame_scan.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,9 @@ public:
     // one pair of lists ordered by offset.
     void FillChannels(ByteView iTable, uint32_t iCount, ByteView pTable, uint32_t pCount,
                       uint64_t dataLength, uint32_t channelMask, uint8_t byteOrder);
+    // The same from the frames a scan of the data area found, for a block
+    // whose tables were judged damaged.
+    void FillFromScan(const ScannedFrames& frames, uint32_t channelMask);
     // Where the frame after the one at `offset` begins, whatever its camera:
     // the next offset of either table. nullopt for the block's last frame.
     std::optional<uint32_t> NextFrameStart(uint32_t offset) const;

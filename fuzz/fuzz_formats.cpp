@@ -5,10 +5,13 @@
 // 0 big-endian), the rest the block number the block geometry is worked out
 // for. The records are read from the bytes after it: a recording's first
 // block there gives its frames one after another, its last 512 bytes the
-// archive header, a block's last 512 bytes its header.
+// archive header, a block's last 512 bytes its header. The same bytes are
+// also taken as a block's tables and data area for the scan of a block whose
+// tables are damaged.
 
 #include "fuzz/fuzz_input.h"
 #include "storage/formats.h"
+#include "storage/frame_scan.h"
 
 #include <cstdint>
 #include <cstring>
@@ -50,6 +53,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } else {
                 break;
             }
+        // The same bytes as a block's tables and its data area: a damaged
+        // block's scan must keep every frame it finds inside the area.
+        const FrameTables tables{all, block->iFrameCount, all, block->pFrameCount};
+        const int group = data[0] >> 1 & 1;
+        (void)frameTablesDamaged(tables, *block, group, all, byteOrder);
+        const ScannedFrames found = scanFrames(all, *block, group, byteOrder);
+        const auto inside = [&](uint32_t at) {
+            const auto frame = all.sub(at, kFrameHeaderSize);
+            if (!frame || at % kUnitSize != 0) __builtin_trap();
+            const auto h = parseFrameHeader(*frame, byteOrder);
+            if (!frameFitsBlock(*h, at, all.size(), *block, group)) __builtin_trap();
+        };
+        for (int c = 0; c < kMaxChannels; ++c) {
+            for (const ScannedKeyFrame& k : found.key[c])
+                inside(k.offset);
+            for (uint32_t at : found.other[c])
+                inside(at);
+        }
     }
 
     // Frame headers one after another, as the preparation thread walks a block.

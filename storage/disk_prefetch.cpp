@@ -56,8 +56,8 @@ void CQMParseIndex::PublishDiskBlock(int v, int b, const BlockHeader& header,
     // Frames lie in the data area only; a record pointing into the tables is
     // as damaged as one pointing past the block.
     buffer.dataLength = uint32_t(geo.dataLength);
-    BuildFrameLists(iTable, iCount, pTable, pCount, buffer, keyFramesOnly);
     buffer.filePosition = geo.blockStart;
+    BuildFrameLists({iTable, iCount, pTable, pCount}, header, b / 2, buffer, keyFramesOnly);
     buffer.listPosition = uint32_t(v);
     buffer.startTime = header.startTime;
     buffer.endTime = header.endTime;

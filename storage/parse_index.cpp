@@ -298,9 +298,9 @@ bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int buffer
     buffer.dataLength = L;
     m_llReadPosition = n * B;
 
-    BuildFrameLists(ByteView(entry.iTable.data(), entry.iTable.size()), entry.iCount,
-                    ByteView(entry.pTable.data(), entry.pTable.size()), entry.pCount, buffer,
-                    keyFramesOnly);
+    BuildFrameLists({ByteView(entry.iTable.data(), entry.iTable.size()), entry.iCount,
+                     ByteView(entry.pTable.data(), entry.pTable.size()), entry.pCount},
+                    *bh, bufferIndex / 2, buffer, keyFramesOnly);
     // A block need not hold every channel (a camera without signal, a long run
     // spread over two blocks): the buffer is released on the channels that
     // really are in it, so its mask follows the block loaded.
@@ -314,15 +314,31 @@ bool CQMParseIndex::LoadArchiveBlock(int fd, const BlockEntry& entry, int buffer
     return true;
 }
 
-void CQMParseIndex::BuildFrameLists(ByteView iTable, uint32_t iCount, ByteView pTable,
-                                    uint32_t pCount, BlockBuffer& buffer, bool keyFramesOnly) {
+void CQMParseIndex::BuildFrameLists(const FrameTables& tables, const BlockHeader& header, int group,
+                                    BlockBuffer& buffer, bool keyFramesOnly) {
     const uint8_t order = uint8_t(m_nByteOrder);
     for (int c = 0; c < kMaxChannels; ++c) {
         buffer.iList[c].clear();
         buffer.pList[c].clear();
     }
-    for (uint32_t i = 0; i < iCount; ++i) {
-        auto rec = iFrameInfoAt(iTable, i, order);
+    const ByteView data(buffer.data.data(), buffer.dataLength);
+    if (frameTablesDamaged(tables, header, group, data, order)) {
+        const ScannedFrames found = scanFrames(data, header, group, order);
+        for (int c = 0; c < kMaxChannels; ++c) {
+            // Every key frame found is whole, so each serves key-frame-only loads too.
+            for (const ScannedKeyFrame& f : found.key[c])
+                buffer.iList[c].push_back(
+                    {f.offset, f.timeOffset, uint32_t(buffer.iList[c].size())});
+            for (uint32_t offset : found.other[c])
+                buffer.pList[c].push_back({offset, uint32_t(buffer.pList[c].size())});
+        }
+        qmLogAt(6, log_tag::kParseIndex,
+                "(BuildFrameLists) Frame tables damaged at %llu: %zu frames found in the data\n",
+                (unsigned long long)buffer.filePosition, found.Count());
+        return;
+    }
+    for (uint32_t i = 0; i < tables.iCount; ++i) {
+        auto rec = iFrameInfoAt(tables.iTable, i, order);
         if (!rec) break;
         auto offset = frameOffsetInData(rec->offsetUnits, buffer.dataLength);
         if (!offset || rec->channel >= kMaxChannels) continue;
@@ -330,8 +346,8 @@ void CQMParseIndex::BuildFrameLists(ByteView iTable, uint32_t iCount, ByteView p
         auto& list = buffer.iList[rec->channel];
         list.push_back({uint32_t(*offset), rec->timeOffset, uint32_t(list.size())});
     }
-    for (uint32_t i = 0; i < pCount; ++i) {
-        auto rec = pFrameInfoAt(pTable, i, order);
+    for (uint32_t i = 0; i < tables.pCount; ++i) {
+        auto rec = pFrameInfoAt(tables.pTable, i, order);
         if (!rec) break;
         auto offset = frameOffsetInData(rec->offsetUnits, buffer.dataLength);
         if (!offset || rec->channel >= kMaxChannels) continue;

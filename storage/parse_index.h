@@ -15,6 +15,7 @@
 #include "platform/timed_read.h"
 #include "storage/formats.h"
 #include "storage/frame_record.h"
+#include "storage/frame_scan.h"
 
 #include <array>
 #include <atomic>
@@ -236,7 +237,10 @@ private:
     bool LoadArchiveBlock(int fd, const BlockEntry& entry, int bufferIndex, bool keyFramesOnly,
                           bool initialAllocation);
     void LogBlockLoad(const BlockEntry& entry, const char* how) const;
-    void BuildFrameLists(ByteView iTable, uint32_t iCount, ByteView pTable, uint32_t pCount,
+    // Lists the frames of the block in `buffer` (its data area already read)
+    // from its tables, or from a scan of the data area when the tables are
+    // judged damaged.
+    void BuildFrameLists(const FrameTables& tables, const BlockHeader& header, int group,
                          BlockBuffer& buffer, bool keyFramesOnly);
     void EmptyBuffers(bool freeData);
     void FreeBlockLists();

@@ -80,6 +80,36 @@ TEST(SourceDamage, ArchiveHeaderAndMiniTableZeroedThenCut) {
     EXPECT_THROW(writeArchive(plan, tempFile("mhs.avr")), std::invalid_argument);
 }
 
+// One block's frame tables zeroed: everything else, its header's counts
+// included, is as written.
+TEST(SourceDamage, ArchiveBlockTablesZeroed) {
+    RecordingPlan plan = damagePlan();
+    const std::string cleanPath = tempFile("clean.avr");
+    const size_t blocks = writeArchive(plan, cleanPath);
+    const Bytes clean = readFile(cleanPath);
+    ASSERT_GE(blocks, 3u);
+    const uint64_t B = plan.blockSize;
+    const uint64_t headerAt = 2 * B - kBlockHeaderSize; // block 1's header
+    const auto header =
+        parseBlockHeader(ByteView(clean.data() + headerAt, kBlockHeaderSize), plan.byteOrder);
+    ASSERT_TRUE(header && header->hasMarker());
+    ASSERT_GT(header->iFrameCount + header->pFrameCount, 0u);
+    const uint64_t tablesAt = headerAt - uint64_t(header->iSectors + header->pSectors) * 512;
+    ASSERT_FALSE(allZero(clean, tablesAt, headerAt));
+
+    plan.damage.zeroBlockTables = 1;
+    const std::string zeroedPath = tempFile("tables.avr");
+    writeArchive(plan, zeroedPath);
+    const Bytes zeroed = readFile(zeroedPath);
+    ASSERT_EQ(zeroed.size(), clean.size());
+    EXPECT_TRUE(sameRange(clean, zeroed, 0, tablesAt));
+    EXPECT_TRUE(allZero(zeroed, tablesAt, headerAt));
+    EXPECT_TRUE(sameRange(clean, zeroed, headerAt, zeroed.size()));
+
+    plan.damage.zeroBlockTables = uint32_t(blocks);
+    EXPECT_THROW(writeArchive(plan, tempFile("none.avr")), std::invalid_argument);
+}
+
 TEST(SourceDamage, DiskImageStaleBlocksZeroedMhsAndCut) {
     const RecordingPlan plan = damagePlan();
     DiskImageOptions ring;
@@ -152,6 +182,10 @@ TEST(SourceDamage, CommandLineRefusesDamageTheOutputCannotHave) {
     EXPECT_TRUE(archive->plan.damage.zeroHeader);
     EXPECT_TRUE(archive->plan.damage.zeroMiniTable);
     EXPECT_EQ(archive->plan.damage.cutAt, 5000000000u);
+    EXPECT_FALSE(archive->plan.damage.zeroBlockTables);
+    auto tables = parseOptions({"--out", "a.avr", "--zero-block-tables", "3"}, error);
+    ASSERT_TRUE(tables) << error;
+    EXPECT_EQ(tables->plan.damage.zeroBlockTables, 3u);
     auto disk = parseOptions(
         {"--out", "d.img", "--disk-image", "--zero-mhs", "--stale-blocks", "4", "--cut-at", "0"},
         error);
@@ -165,6 +199,8 @@ TEST(SourceDamage, CommandLineRefusesDamageTheOutputCannotHave) {
         {"--out", "x", "--stale-blocks", "2"},
         {"--out", "x", "--disk-image", "--zero-header"},
         {"--out", "x", "--disk-image", "--zero-mini-table"},
+        {"--out", "x", "--disk-image", "--zero-block-tables", "0"},
+        {"--out", "x", "--zero-block-tables", "first"},
         {"--out", "x", "--disk-image", "--stale-blocks", "0"},
         {"--out", "x", "--cut-at", "-1"},
     };

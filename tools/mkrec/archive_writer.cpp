@@ -2,6 +2,7 @@
 
 #include "tools/mkrec/field_writer.h"
 
+#include "platform/byte_order.h"
 #include "storage/record_layout.h"
 
 #include <algorithm>
@@ -54,6 +55,13 @@ void ArchiveWriter::writeReady(bool all) {
 
 void ArchiveWriter::writeBlock(const Block& block) {
     if (block.bytes.size() != m_settings.blockSize) throw std::logic_error("block of wrong size");
+    // The header's NI and NP fields, little-endian in either byte order.
+    const uint8_t* header = block.bytes.data() + block.bytes.size() - kBlockHeaderSize;
+    const uint64_t tableBytes =
+        (uint64_t(loadLE16(header + 32)) + loadLE16(header + 34)) * kSectorSize;
+    const uint64_t blockAt = uint64_t(m_miniHeaders.size()) * m_settings.blockSize;
+    m_layout.blockTables.push_back(
+        {blockAt + m_settings.blockSize - kBlockHeaderSize - tableBytes, tableBytes});
     writeBytes(block.bytes.data(), block.bytes.size());
     m_miniHeaders.push_back({block.group, block.channelMask, block.start, block.end});
     m_start = std::min(m_start, block.start);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace qm::mkrec {
 
@@ -27,6 +28,13 @@ struct ArchiveLayout {
     uint64_t miniTableLength = 0;
     uint64_t headerOffset = 0; // the header is the file's last kArchiveHeaderSize bytes
     uint64_t fileSize = 0;
+    // Each block's two frame tables, which lie together before its header:
+    // the first byte of its PFrameInfo table and the bytes up to the header.
+    struct Tables {
+        uint64_t offset = 0;
+        uint64_t length = 0;
+    };
+    std::vector<Tables> blockTables; // in file order
 };
 
 class ArchiveWriter : public BlockSink {

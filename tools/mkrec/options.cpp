@@ -121,6 +121,8 @@ const char* usageText() {
            "  --cut-at BYTES         the file ends at byte BYTES (at most its full size)\n"
            "  --zero-header          archive: zero its header, the file's last 512 bytes\n"
            "  --zero-mini-table      archive: zero the mini header table its header points to\n"
+           "  --zero-block-tables N  archive: zero both frame tables of block N (0 = first),\n"
+           "                         leaving its header's frame counts as they are\n"
            "  --zero-mhs             disk image: zero the MHS its information sector points to\n"
            "  --stale-blocks N       disk image: N whole blocks of an earlier recording, ended\n"
            "                         before this one's start, in the slots after its blocks,\n"
@@ -240,6 +242,9 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
         } else if (name == "--cut-at") {
             ok = parseUInt(value, n, std::numeric_limits<uint64_t>::max());
             plan.damage.cutAt = n;
+        } else if (name == "--zero-block-tables") {
+            ok = parseUInt(value, n, 0xFFFFFFFF);
+            plan.damage.zeroBlockTables = uint32_t(n);
         } else if (name == "--stale-blocks") {
             ok = parseUInt(value, n, 1u << 24) && n > 0;
             plan.damage.staleBlocks = uint32_t(n);

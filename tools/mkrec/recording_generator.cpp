@@ -129,6 +129,13 @@ size_t writeArchive(const RecordingPlan& plan, const std::string& path) {
     if (plan.damage.zeroMiniTable)
         zeroed.push_back({layout.miniTableOffset, layout.miniTableLength});
     if (plan.damage.zeroHeader) zeroed.push_back({layout.headerOffset, kArchiveHeaderSize});
+    if (const auto n = plan.damage.zeroBlockTables) {
+        if (*n >= layout.blockTables.size())
+            throw std::invalid_argument("--zero-block-tables " + std::to_string(*n) +
+                                        ": the archive has " +
+                                        std::to_string(layout.blockTables.size()) + " blocks");
+        zeroed.push_back({layout.blockTables[*n].offset, layout.blockTables[*n].length});
+    }
     if (!zeroed.empty() || plan.damage.cutAt) damageFile(path, zeroed, plan.damage.cutAt);
     return layout.blocks;
 }

@@ -7,6 +7,7 @@ bool damageFitsOutput(const SourceDamage& damage, bool diskImage, std::string& e
     if (diskImage) {
         if (damage.zeroHeader) misplaced = "--zero-header";
         if (damage.zeroMiniTable) misplaced = "--zero-mini-table";
+        if (damage.zeroBlockTables) misplaced = "--zero-block-tables";
         if (misplaced) {
             error = std::string(misplaced) + " damages an archive; a disk image has no such part";
             return false;

@@ -17,6 +17,9 @@ struct SourceDamage {
     bool zeroHeader = false;
     // Archive: the mini header table, where the header says it lies, is zeroed.
     bool zeroMiniTable = false;
+    // Archive: both frame tables of this block (0 for the file's first) are
+    // zeroed; its header keeps its record counts, as after a lost table write.
+    std::optional<uint32_t> zeroBlockTables;
     // Disk image: the MHS, where the information sector says it lies, is zeroed.
     bool zeroMhs = false;
     // Disk image: this many whole blocks of an earlier recording lie in ring
