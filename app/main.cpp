@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QMPlayer HD"));
     // QApplication has taken its own options out of argv by now.
+    QApplication::setOrganizationName(QStringLiteral("QMPlayer HD"));
     qm::COrbiscopeApp app;
+    app.SetRemembering(true);
     return app.Run(argc, argv);
 }

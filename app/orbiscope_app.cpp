@@ -96,6 +96,7 @@ COrbiscopeApp::Outcome COrbiscopeApp::InitInstance(const std::vector<std::string
     dlg->SetMode(m_cmdInfo.m_nMode);
     dlg->SetVersion(m_strVersion);
     if (m_cmdInfo.m_bCamMapValid) dlg->SetCamMap(m_cmdInfo.m_nCamMap);
+    dlg->RememberGeometry(m_bRemembering);
     m_pMainWnd = std::move(dlg);
     return Outcome::MainWindow;
 }

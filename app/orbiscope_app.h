@@ -47,6 +47,9 @@ public:
     CCommandHelpDlg* HelpDialog() const;
 
     const QString& Version() const { return m_strVersion; }
+    // The main window keeps its size and place and the recent recordings
+    // between runs (QSettings); the program sets it, tests leave it off.
+    void SetRemembering(bool remember) { m_bRemembering = remember; }
     const CQMCommandLineInfo& CommandLine() const { return m_cmdInfo; }
 
 protected:
@@ -64,6 +67,7 @@ private:
     CQMCommandLineInfo m_cmdInfo;
     std::unique_ptr<QDialog> m_pMainWnd;
     QString m_strVersion;
+    bool m_bRemembering = false;
 };
 
 } // namespace qm

@@ -58,7 +58,11 @@ COrbiscopeDlg::COrbiscopeDlg(IUserPrompts* prompts, QWidget* parent,
     }
     setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(AppIcon());
-    setFixedSize(kWidth, kHeight);
+    // Drawn for 1030 x 710, the least it may be; larger, the video area and
+    // the timeline take the room.
+    setMinimumSize(kWidth, kHeight);
+    resize(kWidth, kHeight);
+    setMouseTracking(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, skin::kPanel);
     palette.setColor(QPalette::WindowText, Qt::white);
@@ -75,6 +79,8 @@ COrbiscopeDlg::COrbiscopeDlg(IUserPrompts* prompts, QWidget* parent,
             [this](const PlaybackState& state) { OnPlayerState(state); });
 
     CreateControls();
+    RecordLayout();
+    CreateShortcuts();
     ConnectTimelineAndVolume();
     connect(this, &QDialog::finished, this, [this] { OnDestroy(); });
 }
@@ -130,6 +136,9 @@ void COrbiscopeDlg::CreateControls() {
     MakeButton(kClose, QStringLiteral("Close"), QStringLiteral("Close QMPlayer HD"),
                {992, 8, 28, 22})
         ->SetFace(ButtonFace::Close);
+    MakeButton(kMaximise, QStringLiteral("Max"), QStringLiteral("Maximize QMPlayer HD"),
+               {924, 8, 28, 22})
+        ->SetFace(ButtonFace::Maximise);
     MakeButton(kLoad, QStringLiteral("Load"), QStringLiteral("Load"), {832, 40, 90, 28});
     MakeButton(kTimeSearch, QStringLiteral("Time Search"), QStringLiteral("Time Search"),
                {928, 40, 92, 28});
@@ -361,7 +370,11 @@ void COrbiscopeDlg::OnCommand(int id) {
         OnOpenDiskImage();
         break;
     case kClose:
+        SaveGeometry();
         reject();
+        break;
+    case kMaximise:
+        ToggleMaximised();
         break;
     case kMinimise:
         showMinimized();
@@ -711,6 +724,11 @@ void COrbiscopeDlg::ForgetRecording() {
 // --- window ---
 
 void COrbiscopeDlg::UpdateWindowRegion() {
+    // Rounded corners only where the window has edges to show.
+    if (m_bVideoFullScreen || isMaximized() || m_bManuallyMaximised) {
+        clearMask();
+        return;
+    }
     QPainterPath path;
     path.addRoundedRect(QRectF(3, 3, width() - 3, height() - 3), 8.5, 8.5);
     setMask(QRegion(path.toFillPolygon().toPolygon()));
@@ -718,6 +736,7 @@ void COrbiscopeDlg::UpdateWindowRegion() {
 
 void COrbiscopeDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
+    LayoutControls();
     UpdateWindowRegion();
 }
 
@@ -730,20 +749,24 @@ void COrbiscopeDlg::paintEvent(QPaintEvent*) {
     painter.setBrush(skin::kPanel);
     painter.drawRoundedRect(inner, 7, 7);
     // The panels: video, controls on the right, transport below.
+    const QSize extra = ExtraSize();
+    const qreal dx = extra.width(), dy = extra.height();
     painter.setBrush(QColor(44, 44, 48));
-    painter.drawRoundedRect(QRectF(826, 34, 198, 486), 6, 6);
-    painter.drawRoundedRect(QRectF(7, 610, 813, 94), 6, 6);
-    painter.drawRoundedRect(QRectF(826, 610, 198, 94), 6, 6);
+    painter.drawRoundedRect(QRectF(826 + dx, 34, 198, 486 + dy), 6, 6);
+    painter.drawRoundedRect(QRectF(7, 610 + dy, 813 + dx, 94), 6, 6);
+    painter.drawRoundedRect(QRectF(826 + dx, 610 + dy, 198, 94), 6, 6);
     painter.setPen(QColor(58, 181, 240));
     QFont title = font();
     title.setBold(true);
     painter.setFont(title);
-    painter.drawText(QRectF(832, 8, 120, 22), Qt::AlignVCenter, QString::fromLatin1(kAppTitle));
+    painter.drawText(QRectF(832 + dx, 8, 90, 22), Qt::AlignVCenter, QString::fromLatin1(kAppTitle));
 }
 
 void COrbiscopeDlg::mousePressEvent(QMouseEvent* event) {
-    // A press on the background moves the window.
-    if (event->button() == Qt::LeftButton) {
+    // A press on an edge resizes the window, elsewhere on the background it
+    // moves it.
+    if (event->button() == Qt::LeftButton && StartEdgeResize(event)) return;
+    if (event->button() == Qt::LeftButton && !m_bVideoFullScreen) {
         m_bDragging = true;
         m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
     }
@@ -751,14 +774,23 @@ void COrbiscopeDlg::mousePressEvent(QMouseEvent* event) {
 }
 
 void COrbiscopeDlg::mouseMoveEvent(QMouseEvent* event) {
-    if (m_bDragging && (event->buttons() & Qt::LeftButton))
+    if (ContinueEdgeResize(event)) return;
+    if (m_bDragging && (event->buttons() & Qt::LeftButton) && !isMaximized() &&
+        !m_bManuallyMaximised)
         move(event->globalPosition().toPoint() - m_dragOffset);
     QDialog::mouseMoveEvent(event);
 }
 
 void COrbiscopeDlg::mouseReleaseEvent(QMouseEvent* event) {
     m_bDragging = false;
+    m_resizeEdges = {};
     QDialog::mouseReleaseEvent(event);
+}
+
+void COrbiscopeDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    // As on a title bar: the background maximises the window, and back.
+    if (event->button() == Qt::LeftButton) ToggleMaximised();
+    QDialog::mouseDoubleClickEvent(event);
 }
 
 void COrbiscopeDlg::contextMenuEvent(QContextMenuEvent* event) {
@@ -780,6 +812,7 @@ void COrbiscopeDlg::moveEvent(QMoveEvent* event) {
 }
 
 void COrbiscopeDlg::closeEvent(QCloseEvent* event) {
+    SaveGeometry();
     QDialog::closeEvent(event);
 }
 

@@ -9,15 +9,18 @@
 
 #include "app/command_line_info.h"
 #include "app/control_states.h"
+#include "app/key_map.h"
 #include "app/recording_opening.h"
 #include "app/timeline_player.h"
 #include "app/user_prompts.h"
 #include "app/volume_control.h"
+#include "app/window_layout.h"
 #include "export/multi_camera_export.h"
 #include "storage/disk_probe.h"
 
 #include <QDialog>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <array>
@@ -25,6 +28,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 class QLabel;
@@ -68,6 +72,7 @@ constexpr int kFitScreen = 1068;
 constexpr int kCamera17 = 1069;
 constexpr int kCamera18 = 1070;
 constexpr int kClose = 1080;
+constexpr int kMaximise = 1082;
 constexpr int kMinimise = 1083;
 constexpr int kInfoText = 1084;
 constexpr int kClockText = 1086;
@@ -121,6 +126,16 @@ public:
     void SetVersion(const QString& version) { m_strVersion = version; }
     // The about box (command 16, from the window's context menu).
     void OnAbout();
+
+    // The window's size and place from the last run, and kept for the next
+    // (QSettings); the program asks for it, tests do not.
+    void RememberGeometry(bool remember);
+    // The video area alone on the whole screen (F11), and back.
+    void SetVideoFullScreen(bool on);
+    bool IsVideoFullScreen() const { return m_bVideoFullScreen; }
+    void ToggleMaximised();
+    // What a key of the key map does.
+    void OnKeyAction(KeyAction action);
 
     const QString& RecordingPath() const { return m_strFilePath; }
     int Mode() const { return m_nMode; }
@@ -218,6 +233,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -245,6 +262,16 @@ private:
     std::vector<RecordedSpan> RecordedSpans() const override;
 
     void CreateControls();
+    void CreateShortcuts();
+    // Keeps every control's place in the 1030 x 710 window and how it follows
+    // a larger one; LayoutControls places them for the window's size.
+    void RecordLayout();
+    void LayoutControls();
+    QSize ExtraSize() const;
+    bool StartEdgeResize(QMouseEvent* event);
+    bool ContinueEdgeResize(QMouseEvent* event);
+    void SaveGeometry();
+    void SeekByKey(int64_t seconds);
     void ConnectTimelineAndVolume();
     CSkinButton* MakeButton(int id, const QString& caption, const QString& tooltip,
                             const QRect& geometry);
@@ -334,6 +361,15 @@ private:
     bool m_bDestroyed = false;
     bool m_bDragging = false;
     QPoint m_dragOffset;
+    std::vector<std::tuple<QWidget*, QRect, Anchor>> m_layout;
+    bool m_bVideoFullScreen = false;
+    bool m_bWasMaximised = false;
+    bool m_bManuallyMaximised = false; // no window manager did it
+    QRect m_normalGeometry;
+    Qt::Edges m_resizeEdges; // a resize by hand from these edges is under way
+    QRect m_resizeFrom;
+    QPoint m_resizePress;
+    bool m_bRememberGeometry = false;
 };
 
 // Sets the busy flag (and the wait cursor) for a command and clears both on

@@ -148,6 +148,15 @@ void CSkinButton::DrawSymbol(QPainter& painter, const QRectF& box) const {
     case ButtonFace::Minimise:
         painter.drawRect(QRectF(box.left(), box.bottom() - h * 0.18, w, h * 0.18));
         break;
+    case ButtonFace::Maximise: {
+        // An outlined window with a thicker top edge.
+        const QColor colour = painter.brush().color();
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(colour, 1.5));
+        painter.drawRect(box);
+        painter.drawLine(box.topLeft() + QPointF(0, 1.5), box.topRight() + QPointF(0, 1.5));
+        break;
+    }
     case ButtonFace::Speaker:
     case ButtonFace::SpeakerMuted: {
         QPainterPath speaker;

@@ -34,6 +34,7 @@ enum class ButtonFace {
     StepReverse,
     Close,
     Minimise,
+    Maximise,
     Speaker,
     SpeakerMuted,
     PreviousGroup,

@@ -298,7 +298,14 @@ void CQMPlayerEx::paintEvent(QPaintEvent*) {
 
 void CQMPlayerEx::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    UpdateClientSize();
+    // The window was resized or went to the whole screen: the cells follow
+    // the new area, and every picture is drawn again at its new size.
+    UpdateLayout();
+    {
+        std::lock_guard draw(m_csDraw);
+        m_renderer.RebuildAtNextDraw();
+    }
+    RepaintChannel(-1);
 }
 
 namespace {

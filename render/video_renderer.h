@@ -58,6 +58,9 @@ public:
                      CellRect destRect, const uint8_t* title);
     // Fills the whole back buffer with opaque black; false when there is no device.
     bool Clear();
+    // The window changed size: the next draw builds a surface of the new size
+    // first, so that no picture drawn after the change lands on the old one.
+    void RebuildAtNextDraw() { m_bRebuildPending = 1; }
     // Run on the window's thread after RequestReset().
     void ResetDevice();
     // Writes the back buffer as JPEG, BMP or PNG chosen by the extension
