@@ -581,6 +581,7 @@ ArchiveOpen COrbiscopeDlg::OpenArchive() {
 }
 
 void COrbiscopeDlg::AfterOpened(bool disk) {
+    m_strCurrentFacts.clear();
     const RecordingFacts facts = m_pPlayer->Recording();
     m_tStart = facts.rangeStart;
     m_tEnd = facts.rangeEnd;
@@ -671,12 +672,34 @@ void COrbiscopeDlg::PresetCameraButtons() {
 }
 
 void COrbiscopeDlg::SetInfoText(int64_t localStart, int64_t localEnd) {
-    m_pInfo->setText(FormatInfoText(localStart, localEnd) + m_strInfoNote);
+    m_pInfo->setText(FormatInfoText(localStart, localEnd, m_strCurrentFacts) + m_strInfoNote);
 }
 
 void COrbiscopeDlg::UpdateClock() {
     const int64_t offset = m_pPlayer->Recording().timeOffset;
     m_pClock->setText(FormatClockText(int64_t(m_pPlayer->CurrentTime()) + offset));
+    UpdateCurrentFacts();
+}
+
+void COrbiscopeDlg::UpdateCurrentFacts() {
+    QString current;
+    const int selected = m_pPlayer->SelectedChannel();
+    if (IsRecordingOpen())
+        if (const auto shown = m_pPlayer->ShownFrame(selected)) {
+            // The record is packed: its fields are copied one by one.
+            CurrentFrameFacts facts;
+            facts.camera = selected + 1;
+            facts.localTime = int64_t(uint32_t(shown->time)) + m_pPlayer->Recording().timeOffset;
+            facts.milliseconds = uint32_t(shown->microseconds) / 1000;
+            facts.key = uint16_t(shown->type) == kFrameTypeKey;
+            facts.width = uint16_t(shown->width);
+            facts.height = uint16_t(shown->height);
+            facts.codec = uint32_t(shown->codec);
+            current = FormatCurrentFacts(facts);
+        }
+    if (current == m_strCurrentFacts) return;
+    m_strCurrentFacts = current;
+    if (IsRecordingOpen()) SetInfoText(m_tLocalStart, m_tLocalEnd);
 }
 
 void COrbiscopeDlg::Stop() {

@@ -300,6 +300,8 @@ private:
     void PresetCameraButtons();
     void SetInfoText(int64_t localStart, int64_t localEnd);
     void UpdateClock();
+    // The "Current:" lines: the selected camera's picture now.
+    void UpdateCurrentFacts();
     void SetTimelineRange(uint32_t start, uint32_t end);
     // Stop's work without its guard.
     void CloseRecording();
@@ -313,7 +315,8 @@ private:
     std::unique_ptr<IUserPrompts> m_pOwnPrompts;
 
     QString m_strFilePath;
-    QString m_strInfoNote; // appended to the information text (a recovered index)
+    QString m_strInfoNote;     // appended to the information text (a recovered index)
+    QString m_strCurrentFacts; // under "Current:" in the information text
     // Sets the information panel's note on a recovered index and tells the
     // user, `message` taking the block count for its %1.
     void NoteRecoveredIndex(uint32_t blocks, const QString& message);

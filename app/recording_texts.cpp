@@ -28,14 +28,28 @@ Broken BreakDown(int64_t seconds) {
 
 } // namespace
 
-QString FormatInfoText(int64_t localStart, int64_t localEnd) {
+QString FormatInfoText(int64_t localStart, int64_t localEnd, const QString& current) {
     const Broken s = BreakDown(localStart);
     const Broken e = BreakDown(localEnd);
     return QString::asprintf("Model: H264%s\nStart:\n    Date:%d-%02d-%02d\n    "
-                             "Time:%02d:%02d:%02d\nCurrent:\n\nEnd:\n    Date:%d-%02d-%02d\n    "
+                             "Time:%02d:%02d:%02d\nCurrent:\n%s\nEnd:\n    Date:%d-%02d-%02d\n    "
                              "Time:%02d:%02d:%02d",
-                             "", s.year, s.month, s.day, s.hour, s.minute, s.second, e.year,
-                             e.month, e.day, e.hour, e.minute, e.second);
+                             "", s.year, s.month, s.day, s.hour, s.minute, s.second,
+                             current.toUtf8().constData(), e.year, e.month, e.day, e.hour, e.minute,
+                             e.second);
+}
+
+QString FormatCurrentFacts(const CurrentFrameFacts& facts) {
+    const Broken t = BreakDown(facts.localTime);
+    QString codec;
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((facts.codec >> (8 * i)) & 0xFF);
+        if (c > ' ' && c < 127) codec += QLatin1Char(c);
+    }
+    return QString::asprintf("    CAM %d %02d:%02d:%02d.%03u\n    %s %dx%d %s", facts.camera,
+                             t.hour, t.minute, t.second, facts.milliseconds % 1000,
+                             facts.key ? "Key" : "Pred", facts.width, facts.height,
+                             codec.toLatin1().constData());
 }
 
 QString FormatClockText(int64_t localTime) {

@@ -112,12 +112,14 @@ void COrbiscopeDlg::OnStepForward() {
     if (!CanCommand()) return;
     BusyScope busy(*this);
     m_pPlayer->StepForward();
+    UpdateCurrentFacts();
 }
 
 void COrbiscopeDlg::OnStepReverse() {
     if (!CanCommand()) return;
     BusyScope busy(*this);
     m_pPlayer->StepReverse();
+    UpdateCurrentFacts();
 }
 
 uint32_t COrbiscopeDlg::CurrentTime() const {

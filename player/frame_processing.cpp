@@ -81,6 +81,14 @@ void CQMPlayerEx::bProcessVideoFrame(int channel) {
     }
 }
 
+std::optional<FrameRecord> CQMPlayerEx::ShownFrame(int channel) {
+    if (channel < 0 || channel >= kMaxChannels) return std::nullopt;
+    std::lock_guard picture(m_csPicture[channel]);
+    const FrameRecord& record = m_shown[channel];
+    if (!record.time || !m_picture[channel].IsAllocated()) return std::nullopt;
+    return record;
+}
+
 void CQMPlayerEx::RepaintChannel(int channel) {
     const int first = channel < 0 ? 0 : channel;
     const int last = channel < 0 ? kMaxChannels - 1 : channel;

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace qm {
@@ -174,6 +175,9 @@ public:
 
     // Read-outs for the main window and tests.
     CellRect CellOf(int channel) const;
+    // The record of the picture a camera shows now (payload not kept);
+    // nullopt when it shows none.
+    std::optional<FrameRecord> ShownFrame(int channel);
     bool IsDisplayed(int channel) const { return m_bDisplayed[channel].load(); }
     uint32_t DisplayedMask() const { return m_nDisplayedMask.load(); }
     bool IsStarted(int channel) const { return m_bStarted[channel].load(); }

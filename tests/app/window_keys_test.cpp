@@ -65,6 +65,27 @@ TEST_F(WindowKeys, KeysDoWhatTheirButtonsAndTheTimelineDo) {
     EXPECT_EQ(m_dlg->StatusText(), "Play");
     Press(Qt::Key_Period);
     EXPECT_EQ(m_dlg->StatusText(), "Step Forword");
+    // "Current:" follows every step to the millisecond of the selected
+    // camera's picture.
+    auto currentMs = [&] {
+        const auto shown = m_dlg->Player().ShownFrame(m_dlg->Player().SelectedChannel());
+        return shown ? int(uint32_t(shown->microseconds) / 1000) : -1;
+    };
+    auto currentLine = [&] {
+        const QString text = m_dlg->InfoText();
+        const int at = text.indexOf(QStringLiteral("Current:\n"));
+        return at < 0 ? QString() : text.mid(at + 9).section(QLatin1Char('\n'), 0, 1);
+    };
+    const int before = currentMs();
+    ASSERT_GE(before, 0);
+    EXPECT_TRUE(currentLine().contains(QString::asprintf(".%03d\n", before)))
+        << currentLine().toStdString();
+    EXPECT_TRUE(currentLine().endsWith(" 176x144 H264")) << currentLine().toStdString();
+    Press(Qt::Key_Period);
+    const int after = currentMs();
+    EXPECT_NE(after, before);
+    EXPECT_TRUE(currentLine().contains(QString::asprintf(".%03d\n", after)))
+        << currentLine().toStdString();
 
     const uint32_t start = m_dlg->StartTime();
     Press(Qt::Key_Right);
