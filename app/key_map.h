@@ -30,6 +30,7 @@ enum class KeyAction {
     kKeyList,
     kFullScreen,
     kLeaveFullScreen,
+    kCoverageLanes,
 };
 
 struct KeyBinding {

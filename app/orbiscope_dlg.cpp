@@ -2,6 +2,8 @@
 
 #include "app/app_title.h"
 #include "app/bit_slider.h"
+#include "app/camera_coverage.h"
+#include "app/coverage_lanes.h"
 #include "app/recording_texts.h"
 #include "app/skin.h"
 #include "app/timeline_controller.h"
@@ -199,6 +201,9 @@ void COrbiscopeDlg::CreateControls() {
     m_pTimeline->SetPos(0);
     m_pTimeline->SetTooltipMode(CBitSlider::TooltipMode::Time);
     m_controls[kTimeline] = m_pTimeline;
+    m_pLanes = new CCoverageLanes(m_pTimeline, this);
+    m_pLanes->setObjectName(QStringLiteral("coverageLanes"));
+    m_pLanes->hide();
     const QString endStyle = QStringLiteral("color: black; background: rgb(188,213,213);");
     MakeLabel(kStartTimeText, QStringLiteral("Start Time"), {7, 584, 170, 18})
         ->setStyleSheet(endStyle);
@@ -331,6 +336,7 @@ void COrbiscopeDlg::OnTimer(int id) {
         break;
     case kTimerTimeline:
         m_pTimelineCtl->OnTimelineTick();
+        if (m_pLanes->isVisible()) m_pLanes->update();
         break;
     default:
         break;
@@ -596,6 +602,9 @@ void COrbiscopeDlg::AfterOpened(bool disk) {
         m_cameraButtons[c]->setEnabled((facts.channelMask >> c) & 1u);
     m_pTimeline->update();
     m_pTimelineCtl->OnRecordingOpened(m_tStart, m_tEnd, m_tLocalStart, m_tLocalEnd);
+    m_pLanes->SetCoverage(CoverageOfBlocks(BlockKeysOf(m_pPlayer->Reader())));
+    m_pLanes->SetCameras(m_pPlayer->State().shownMask);
+    LayoutControls();
 
     m_pPlayer->UpdateLayout();
     m_pPlayer->show();
@@ -716,6 +725,8 @@ void COrbiscopeDlg::CloseRecording() {
     m_bHddOpen = false;
     EnterStage(StageAfterClose(m_stage));
     m_pPlayer->hide();
+    m_pLanes->SetCoverage({});
+    LayoutControls();
     // The next recording begins in the 2 x 2 split.
     m_pPlayer->QuadSplit();
 }

@@ -41,6 +41,7 @@ namespace qm {
 class CQMPlayerEx;
 class CSkinButton;
 class CBitSlider;
+class CCoverageLanes;
 class CTimelineController;
 class CVolumeController;
 class CQMSaveAviDlg;
@@ -134,6 +135,11 @@ public:
     void SetVideoFullScreen(bool on);
     bool IsVideoFullScreen() const { return m_bVideoFullScreen; }
     void ToggleMaximised();
+    // The coverage lanes under the timeline: shown by themselves when the
+    // window has room for them below its 710 pixels, or as the user chose.
+    void ShowCoverageLanes(bool show);
+    bool CoverageLanesShown() const;
+    CCoverageLanes& CoverageLanes() { return *m_pLanes; }
     // What a key of the key map does.
     void OnKeyAction(KeyAction action);
 
@@ -345,6 +351,9 @@ private:
     CQMPlayerEx* m_pPlayer = nullptr; // child widget, deleted in OnDestroy
     std::array<CSkinButton*, 32> m_cameraButtons{};
     CBitSlider* m_pTimeline = nullptr;
+    CCoverageLanes* m_pLanes = nullptr;
+    int m_nLanesChoice = -1; // -1: when there is room, 0: never, 1: always
+    int LanesHeight() const;
     CBitSlider* m_pVolume = nullptr;
     QLabel* m_pStatus = nullptr;
     QLabel* m_pInfo = nullptr;

@@ -2,6 +2,7 @@
 // guards and hands the command to the player, which applies it and announces
 // the new state; the window renders that state (status text, button faces).
 
+#include "app/coverage_lanes.h"
 #include "app/orbiscope_dlg.h"
 #include "app/output_consent.h"
 #include "app/recording_texts.h"
@@ -58,6 +59,10 @@ void COrbiscopeDlg::OnPlayerState(const PlaybackState& state) {
     SetStatus(QString::fromStdString(StatusTextOf(state)));
     SetSkinState(SkinStateOf(state));
     SyncCameraButtons();
+    if (m_pLanes && state.shownMask != m_pLanes->Cameras()) {
+        m_pLanes->SetCameras(state.shownMask);
+        LayoutControls();
+    }
 }
 
 void COrbiscopeDlg::SetSettleLimitMs(int ms) {

@@ -2,6 +2,8 @@
 // maximising by the button or a double-click on the background, the video
 // alone on the whole screen, and the size and place remembered between runs.
 
+#include "app/bit_slider.h"
+#include "app/coverage_lanes.h"
 #include "app/orbiscope_dlg.h"
 #include "app/skin.h"
 #include "app/window_layout.h"
@@ -34,10 +36,38 @@ QSize COrbiscopeDlg::ExtraSize() const {
     return QSize(std::max(0, width() - kWidth), std::max(0, height() - kHeight));
 }
 
+int COrbiscopeDlg::LanesHeight() const {
+    if (!m_pLanes || !IsRecordingOpen()) return 0;
+    const int needed = CCoverageLanes::HeightFor(m_pLanes->Cameras());
+    const bool show =
+        m_nLanesChoice == 1 || (m_nLanesChoice == -1 && ExtraSize().height() >= needed);
+    return show ? needed : 0;
+}
+
+bool COrbiscopeDlg::CoverageLanesShown() const {
+    return LanesHeight() > 0;
+}
+
+void COrbiscopeDlg::ShowCoverageLanes(bool show) {
+    m_nLanesChoice = show ? 1 : 0;
+    LayoutControls();
+}
+
 void COrbiscopeDlg::LayoutControls() {
     const QSize extra = ExtraSize();
     for (const auto& [widget, base, anchor] : m_layout)
         widget->setGeometry(Placed(base, anchor, extra));
+    // The lanes lie under the timeline, which gives up their height from the
+    // video area above it.
+    if (const int lanes = LanesHeight()) {
+        m_pPlayer->setGeometry(m_pPlayer->geometry().adjusted(0, 0, 0, -lanes));
+        const QRect slider = m_pTimeline->geometry().translated(0, -lanes);
+        m_pTimeline->setGeometry(slider);
+        m_pLanes->setGeometry(slider.left(), slider.bottom() + 1, slider.width(), lanes);
+        m_pLanes->show();
+    } else if (m_pLanes) {
+        m_pLanes->hide();
+    }
     if (m_bVideoFullScreen) {
         m_pPlayer->setGeometry(rect());
         m_pPlayer->raise();

@@ -3,6 +3,8 @@
 
 #include "main_window_support.h"
 
+#include "app/camera_coverage.h"
+#include "app/coverage_lanes.h"
 #include "app/key_map.h"
 #include "app/orbiscope_dlg.h"
 #include "app/skin.h"
@@ -115,8 +117,11 @@ TEST_F(WindowKeys, ALargerWindowGivesTheRoomToTheVideoAndTheTimeline) {
     m_dlg->resize(1920, 1080);
     QCoreApplication::processEvents();
     const int dx = 1920 - 1030, dy = 1080 - 710;
-    EXPECT_EQ(m_dlg->Player().geometry(), QRect(QPoint(7, 6), QPoint(819 + dx, 545 + dy)));
-    EXPECT_EQ(m_dlg->Control(cmd::kTimeline)->geometry(), QRect(7, 554 + dy, 813 + dx, 26));
+    // The coverage lanes under the timeline take their height from the video.
+    const int lanes = CCoverageLanes::HeightFor(m_dlg->CoverageLanes().Cameras());
+    ASSERT_TRUE(m_dlg->CoverageLanesShown());
+    EXPECT_EQ(m_dlg->Player().geometry(), QRect(QPoint(7, 6), QPoint(819 + dx, 545 + dy - lanes)));
+    EXPECT_EQ(m_dlg->Control(cmd::kTimeline)->geometry(), QRect(7, 554 + dy - lanes, 813 + dx, 26));
     EXPECT_EQ(m_dlg->CameraButton(1)->geometry(), QRect(832 + dx, 80, 43, 30));
     EXPECT_EQ(m_dlg->Control(cmd::kSaveAvi)->geometry(), QRect(484, 620 + dy, 104, 40));
     EXPECT_EQ(m_dlg->Control(cmd::kVolumeSlider)->geometry(), QRect(878 + dx, 628 + dy, 140, 24));
@@ -130,11 +135,75 @@ TEST_F(WindowKeys, ALargerWindowGivesTheRoomToTheVideoAndTheTimeline) {
     Press(Qt::Key_Escape);
     EXPECT_FALSE(m_dlg->IsVideoFullScreen());
     EXPECT_EQ(m_dlg->size(), QSize(1920, 1080));
-    EXPECT_EQ(m_dlg->Player().geometry(), QRect(QPoint(7, 6), QPoint(819 + dx, 545 + dy)));
+    EXPECT_EQ(m_dlg->Player().geometry(), QRect(QPoint(7, 6), QPoint(819 + dx, 545 + dy - lanes)));
 
     // Never smaller than it was drawn.
     m_dlg->resize(800, 600);
     EXPECT_EQ(m_dlg->size(), QSize(1030, 710));
+}
+
+} // namespace
+} // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(CameraCoverage, GapsOfOneCameraShowAndAKeyFramePaceIsNoGap) {
+    // Three 10-second blocks: camera 1 keys every second, camera 2 is missing
+    // from the middle block, camera 3 keys every 4 seconds; then a disk block
+    // that names its cameras only.
+    std::vector<BlockKeys> blocks;
+    for (uint32_t b = 0; b < 3; ++b) {
+        BlockKeys block{1000 + b * 10, 1000 + b * 10 + 9, 0, true, {}};
+        for (uint32_t t = block.start; t <= block.end; ++t) {
+            block.keys.push_back({0, t});
+            if (b != 1) block.keys.push_back({1, t});
+            if ((t - 1000) % 4 == 0) block.keys.push_back({2, t});
+        }
+        blocks.push_back(block);
+    }
+    blocks.push_back({1100, 1109, 0b10, false, {}});
+    const CameraCoverage coverage = CoverageOfBlocks(blocks);
+    auto spans = [&](int channel) {
+        std::vector<std::pair<uint32_t, uint32_t>> v;
+        for (const CoverageSpan& s : coverage[size_t(channel)])
+            v.push_back({s.first, s.end});
+        return v;
+    };
+    using V = std::vector<std::pair<uint32_t, uint32_t>>;
+    EXPECT_EQ(spans(0), (V{{1000, 1030}}));
+    EXPECT_EQ(spans(1), (V{{1000, 1010}, {1020, 1030}, {1100, 1110}}));
+    EXPECT_EQ(spans(2), (V{{1000, 1030}}));
+    EXPECT_TRUE(spans(3).empty());
+}
+
+TEST(CoverageLanesInTheWindow, ALaneForEachCameraUnderTheTimelineWhenThereIsRoom) {
+    ScriptedPrompts prompts;
+    COrbiscopeDlg dlg(&prompts);
+    dlg.show();
+    prompts.openAnswer = QString::fromStdString(TestRecordings().withGap);
+    dlg.OnCommand(cmd::kOpenFile);
+    ASSERT_TRUE(dlg.IsFileOpen());
+    // The window as it was drawn keeps its look; a taller one has room.
+    EXPECT_FALSE(dlg.CoverageLanesShown());
+    dlg.resize(1280, 900);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(dlg.CoverageLanesShown());
+    const QRect lanes = dlg.CoverageLanes().geometry();
+    EXPECT_EQ(lanes.top(), dlg.Control(cmd::kTimeline)->geometry().bottom() + 1);
+    EXPECT_GT(lanes.top(), dlg.Player().geometry().bottom());
+    // Both cameras, each with the recording's gap from 3 s to 8 s.
+    EXPECT_EQ(dlg.CoverageLanes().Cameras(), 0b11u);
+    const uint32_t start = dlg.StartTime();
+    const auto& spans = dlg.CoverageLanes().Coverage()[1];
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_EQ(spans[0].first, start);
+    EXPECT_EQ(spans[0].end, start + 3);
+    EXPECT_EQ(spans[1].first, start + 8);
+    // 'c' hides them, and the video takes the room back.
+    dlg.OnKeyAction(KeyAction::kCoverageLanes);
+    EXPECT_FALSE(dlg.CoverageLanes().isVisible());
+    EXPECT_EQ(dlg.Player().geometry().bottom(), 545 + 900 - 710);
 }
 
 } // namespace
