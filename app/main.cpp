@@ -1,4 +1,5 @@
 #include "app/orbiscope_app.h"
+#include "app/skin.h"
 #include "platform/diagnostics.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("QMPlayer HD"));
     // QApplication has taken its own options out of argv by now.
     QApplication::setOrganizationName(QStringLiteral("QMPlayer HD"));
+    qm::ApplyDarkSkin();
     qm::COrbiscopeApp app;
     app.SetRemembering(true);
     return app.Run(argc, argv);

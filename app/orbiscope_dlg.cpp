@@ -65,6 +65,7 @@ COrbiscopeDlg::COrbiscopeDlg(IUserPrompts* prompts, QWidget* parent,
     setMinimumSize(kWidth, kHeight);
     resize(kWidth, kHeight);
     setMouseTracking(true);
+    setAcceptDrops(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, skin::kPanel);
     palette.setColor(QPalette::WindowText, Qt::white);
@@ -473,6 +474,7 @@ QMenu* COrbiscopeDlg::LoadMenu() {
     QAction* image = m_pLoadMenu->addAction(QStringLiteral("Open disk &image..."));
     image->setData(cmd::kOpenDiskImage);
     connect(image, &QAction::triggered, this, [this] { OnCommand(cmd::kOpenDiskImage); });
+    AddRecentToMenu(*m_pLoadMenu);
 
     // The DVR drives attached now, numbered as cards and disks apart.
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -588,6 +590,9 @@ ArchiveOpen COrbiscopeDlg::OpenArchive() {
 
 void COrbiscopeDlg::AfterOpened(bool disk) {
     m_strCurrentFacts.clear();
+    // A DVR drive opened from the menu is found there again, not by its path.
+    if (!disk || !m_strDiskPath.startsWith(QStringLiteral("/dev/")))
+        NoteRecent(disk ? m_strDiskPath : m_strFilePath);
     const RecordingFacts facts = m_pPlayer->Recording();
     m_tStart = facts.rangeStart;
     m_tEnd = facts.rangeEnd;
@@ -627,16 +632,8 @@ void COrbiscopeDlg::OnOpenFile() {
     BusyScope busy(*this, BusyScope::Cursor::kNone);
     const QString path = m_pPrompts->OpenFileName(
         this, QStringLiteral("Archived Quillmere DVR Files (*.avr)|*.avr|All Files (*.*)|*.*|"));
-    if (path.isEmpty()) return;
-    if (ClassifySource(QFile::encodeName(path).toStdString()) == SourceKind::kDiskImage) {
-        busy.Release();
-        OpenDiskSource(path);
-        return;
-    }
-    m_strFilePath = path;
-    m_pTimeline->SetPos(0);
-    m_pTimeline->update();
-    OpenAvrFile();
+    busy.Release();
+    OpenPath(path);
 }
 
 void COrbiscopeDlg::ConnectTimelineAndVolume() {

@@ -22,6 +22,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -32,6 +33,7 @@
 #include <vector>
 
 class QLabel;
+class QSettings;
 class QMenu;
 class QTimer;
 class QComboBox;
@@ -131,6 +133,13 @@ public:
     // The window's size and place from the last run, and kept for the next
     // (QSettings); the program asks for it, tests do not.
     void RememberGeometry(bool remember);
+    // The same, kept in `settingsFile` (an INI file) instead of the user's settings.
+    void RememberIn(const QString& settingsFile);
+    // The recordings opened last, the newest first (at most five); empty
+    // when nothing is remembered.
+    QStringList RecentRecordings() const;
+    // Opens an archive, or a disk image, as the file dialog's choice would.
+    void OpenPath(const QString& path);
     // The video area alone on the whole screen (F11), and back.
     void SetVideoFullScreen(bool on);
     bool IsVideoFullScreen() const { return m_bVideoFullScreen; }
@@ -240,6 +249,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -277,6 +288,9 @@ private:
     bool StartEdgeResize(QMouseEvent* event);
     bool ContinueEdgeResize(QMouseEvent* event);
     void SaveGeometry();
+    std::unique_ptr<QSettings> Settings() const;
+    void NoteRecent(const QString& path);
+    void AddRecentToMenu(QMenu& menu);
     void SeekByKey(int64_t seconds);
     void ConnectTimelineAndVolume();
     CSkinButton* MakeButton(int id, const QString& caption, const QString& tooltip,
@@ -382,6 +396,7 @@ private:
     QRect m_resizeFrom;
     QPoint m_resizePress;
     bool m_bRememberGeometry = false;
+    QString m_strSettingsFile; // empty: the user's own settings
 };
 
 // Sets the busy flag (and the wait cursor) for a command and clears both on

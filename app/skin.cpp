@@ -1,5 +1,9 @@
 #include "app/skin.h"
 
+#include <QApplication>
+#include <QPalette>
+#include <QStyleFactory>
+
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
@@ -193,6 +197,30 @@ void CSkinButton::DrawSymbol(QPainter& painter, const QRectF& box) const {
     case ButtonFace::Text:
         break;
     }
+}
+
+void ApplyDarkSkin() {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette p;
+    const QColor window(44, 44, 48), base(30, 30, 30), text(230, 230, 230);
+    const QColor disabled(128, 128, 128);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::red);
+    p.setColor(QPalette::Link, skin::kInfoText);
+    p.setColor(QPalette::Highlight, skin::kInfoText);
+    p.setColor(QPalette::HighlightedText, Qt::black);
+    p.setColor(QPalette::PlaceholderText, disabled);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, disabled);
+    QApplication::setPalette(p);
 }
 
 } // namespace qm

@@ -22,6 +22,11 @@ inline const QColor kFastText{58, 181, 240}; // Fast Forward, Fast Reverse, Reve
 // The program's icon (the same picture as the installed qmplayer.svg).
 QIcon AppIcon();
 
+// Gives every window of the program (file dialogs, menus, message boxes, the
+// save and time-search dialogs) the main window's dark look instead of the
+// light default.
+void ApplyDarkSkin();
+
 // What a skinned button shows on its face.
 enum class ButtonFace {
     Text,

@@ -163,14 +163,14 @@ bool COrbiscopeDlg::ContinueEdgeResize(QMouseEvent* event) {
 void COrbiscopeDlg::RememberGeometry(bool remember) {
     m_bRememberGeometry = remember;
     if (!remember) return;
-    const QByteArray saved = QSettings().value(QString::fromLatin1(kGeometryKey)).toByteArray();
+    const QByteArray saved = Settings()->value(QString::fromLatin1(kGeometryKey)).toByteArray();
     if (!saved.isEmpty()) restoreGeometry(saved);
 }
 
 void COrbiscopeDlg::SaveGeometry() {
     if (!m_bRememberGeometry) return;
     if (m_bVideoFullScreen) SetVideoFullScreen(false);
-    QSettings().setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
+    Settings()->setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
 }
 
 } // namespace qm

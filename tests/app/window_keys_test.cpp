@@ -10,8 +10,13 @@
 #include "app/skin.h"
 #include "player/player_ex.h"
 
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -204,6 +209,56 @@ TEST(CoverageLanesInTheWindow, ALaneForEachCameraUnderTheTimelineWhenThereIsRoom
     dlg.OnKeyAction(KeyAction::kCoverageLanes);
     EXPECT_FALSE(dlg.CoverageLanes().isVisible());
     EXPECT_EQ(dlg.Player().geometry().bottom(), 545 + 900 - 710);
+}
+
+} // namespace
+} // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(RecentRecordings, TheLastOpenedAreOfferedNewestFirstAndADroppedFileOpens) {
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    COrbiscopeDlg dlg(&prompts);
+    dlg.SetDriveFinder([] { return std::vector<DiskEntry>{}; });
+    dlg.RememberIn(dir.filePath("settings.ini"));
+    const QString eight = QString::fromStdString(TestRecordings().eightCameras);
+    const QString gap = QString::fromStdString(TestRecordings().withGap);
+    dlg.OpenPath(eight);
+    ASSERT_TRUE(dlg.IsFileOpen());
+
+    // Dropped on the window, a recording opens as if chosen in the dialog.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(gap)});
+    QDragEnterEvent enter(QPoint(400, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(400, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &drop);
+    ASSERT_TRUE(dlg.IsFileOpen());
+    EXPECT_EQ(dlg.RecordingPath(), gap);
+    dlg.OpenPath(eight);
+    dlg.OpenPath(gap);
+    EXPECT_EQ(dlg.RecentRecordings(), QStringList({gap, eight}));
+
+    // The Load menu offers them after its own items; the second opens it.
+    QStringList texts;
+    QAction* second = nullptr;
+    for (QAction* a : dlg.LoadMenu()->actions()) {
+        texts << a->text();
+        if (a->text().startsWith("&2 ")) second = a;
+    }
+    EXPECT_EQ(texts,
+              QStringList({"&OpenFile", "Open disk &image...", "", "&1 gap.avr", "&2 eight.avr"}));
+    ASSERT_TRUE(second);
+    second->trigger();
+    EXPECT_EQ(dlg.RecordingPath(), eight);
+    EXPECT_TRUE(dlg.IsFileOpen());
+    // Kept for the next run.
+    COrbiscopeDlg next(&prompts);
+    next.RememberIn(dir.filePath("settings.ini"));
+    EXPECT_EQ(next.RecentRecordings(), QStringList({eight, gap}));
 }
 
 } // namespace
