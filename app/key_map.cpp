@@ -30,6 +30,10 @@ std::vector<KeyBinding> MakeBindings() {
     b.push_back({QKeySequence(Qt::Key_F11), KeyAction::kFullScreen,
                  "the video alone on the whole screen, and back"});
     b.push_back({QKeySequence(Qt::Key_F), KeyAction::kFullScreen, nullptr});
+    b.push_back({QKeySequence(Qt::Key_C), KeyAction::kCoverageLanes,
+                 "each camera's recording under the timeline, on and off"});
+    b.push_back(
+        {QKeySequence(Qt::Key_0), KeyAction::kZoomReset, "every camera back to its whole picture"});
     b.push_back(
         {QKeySequence(Qt::Key_Escape), KeyAction::kLeaveFullScreen, "leave the whole screen"});
     return b;
@@ -78,6 +82,8 @@ QString KeyListText() {
         if (!b.what) continue;
         lines << KeysOf(b.action) + QLatin1Char('\t') + QString::fromLatin1(b.what);
     }
+    lines << QStringLiteral("Wheel over a camera\tzoom it (up to 8x) around the pointer; drag "
+                            "to move, middle click to reset");
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -31,6 +31,7 @@ enum class KeyAction {
     kFullScreen,
     kLeaveFullScreen,
     kCoverageLanes,
+    kZoomReset,
 };
 
 struct KeyBinding {

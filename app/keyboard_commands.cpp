@@ -129,6 +129,9 @@ void COrbiscopeDlg::OnKeyAction(KeyAction action) {
     case KeyAction::kLeaveFullScreen:
         SetVideoFullScreen(false);
         return;
+    case KeyAction::kZoomReset:
+        m_pPlayer->ResetZoom();
+        return;
     case KeyAction::kCoverageLanes:
         ShowCoverageLanes(!CoverageLanesShown());
         return;

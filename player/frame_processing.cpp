@@ -55,8 +55,10 @@ void CQMPlayerEx::DrawLocked(int channel, const FrameRecord& record, const uint8
                              uint64_t frameTime) {
     const int w = record.width, h = record.height;
     std::lock_guard draw(m_csDraw);
+    const PictureZoom& zoom = m_zoom[size_t(channel)];
+    m_renderer.SetSharp(zoom.Sharp());
     m_renderer.DrawChannel(this, channel, w, h, picture, channel == m_nSelCh ? 1 : 0, frameTime,
-                           CellRect{0, 0, w, h}, m_rcCell[channel], record.info);
+                           zoom.Source(w, h), m_rcCell[channel], record.info);
     m_nDrawCount.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -87,6 +89,30 @@ std::optional<FrameRecord> CQMPlayerEx::ShownFrame(int channel) {
     const FrameRecord& record = m_shown[channel];
     if (!record.time || !m_picture[channel].IsAllocated()) return std::nullopt;
     return record;
+}
+
+PictureZoom CQMPlayerEx::ZoomOf(int channel) const {
+    if (channel < 0 || channel >= kMaxChannels) return {};
+    std::lock_guard draw(m_csDraw);
+    return m_zoom[size_t(channel)];
+}
+
+void CQMPlayerEx::SetZoom(int channel, const PictureZoom& zoom) {
+    if (channel < 0 || channel >= kMaxChannels) return;
+    {
+        std::lock_guard draw(m_csDraw);
+        m_zoom[size_t(channel)] = zoom;
+    }
+    RepaintChannel(channel);
+}
+
+void CQMPlayerEx::ResetZoom(int channel) {
+    {
+        std::lock_guard draw(m_csDraw);
+        for (int c = 0; c < kMaxChannels; ++c)
+            if (channel < 0 || c == channel) m_zoom[size_t(c)].Reset();
+    }
+    RepaintChannel(channel);
 }
 
 void CQMPlayerEx::RepaintChannel(int channel) {

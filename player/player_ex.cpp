@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWheelEvent>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -135,6 +136,12 @@ bool CQMPlayerEx::LoadSource(int kind, const std::function<int()>& open) {
     StopThreads();
     ClearStarted();
     ResetChannelRecords();
+    {
+        // A new recording shows every camera whole.
+        std::lock_guard draw(m_csDraw);
+        for (PictureZoom& zoom : m_zoom)
+            zoom.Reset();
+    }
     m_pSteps.reset();
     if (!open()) {
         m_state.open = false;
@@ -314,6 +321,12 @@ bool Contains(const CellRect& r, const QPoint& p) {
 }
 } // namespace
 
+int CQMPlayerEx::DisplayedChannelAt(const QPoint& p) const {
+    for (int c = 0; c < kMaxChannels; ++c)
+        if (m_bDisplayed[c] && Contains(CellOf(c), p)) return c;
+    return -1;
+}
+
 void CQMPlayerEx::mousePressEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     for (int c = 0; c < kMaxChannels; ++c) {
@@ -322,7 +335,53 @@ void CQMPlayerEx::mousePressEvent(QMouseEvent* event) {
             break;
         }
     }
+    const int c = DisplayedChannelAt(p);
+    if (c >= 0 && event->button() == Qt::MiddleButton) ResetZoom(c);
+    // A zoomed camera is panned by dragging it.
+    m_nPanChannel = c >= 0 && event->button() == Qt::LeftButton && ZoomOf(c).IsZoomed() ? c : -1;
+    m_panLast = p;
+    if (m_nPanChannel >= 0) {
+        event->accept(); // the drag is the picture's, not the window's
+        return;
+    }
     QWidget::mousePressEvent(event);
+}
+
+void CQMPlayerEx::mouseMoveEvent(QMouseEvent* event) {
+    if (m_nPanChannel >= 0 && (event->buttons() & Qt::LeftButton)) {
+        const QPoint p = event->position().toPoint();
+        const CellRect cell = CellOf(m_nPanChannel);
+        PictureZoom zoom = ZoomOf(m_nPanChannel);
+        zoom.Pan(double(p.x() - m_panLast.x()) / std::max(1, cell.right - cell.left),
+                 double(p.y() - m_panLast.y()) / std::max(1, cell.bottom - cell.top));
+        m_panLast = p;
+        SetZoom(m_nPanChannel, zoom);
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void CQMPlayerEx::mouseReleaseEvent(QMouseEvent* event) {
+    m_nPanChannel = -1;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CQMPlayerEx::wheelEvent(QWheelEvent* event) {
+    const QPoint p = event->position().toPoint();
+    const int c = DisplayedChannelAt(p);
+    const double steps = event->angleDelta().y() / 120.0;
+    if (c < 0 || steps == 0) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    // Around the pointer: the picture point under it stays under it.
+    const CellRect cell = CellOf(c);
+    PictureZoom zoom = ZoomOf(c);
+    zoom.ZoomAround(steps, double(p.x() - cell.left) / std::max(1, cell.right - cell.left),
+                    double(p.y() - cell.top) / std::max(1, cell.bottom - cell.top));
+    SetZoom(c, zoom);
+    event->accept();
 }
 
 void CQMPlayerEx::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -8,6 +8,7 @@
 #include "codec/audio_decoder_ctrl.h"
 #include "codec/decode_frame.h"
 #include "player/picture_buffer.h"
+#include "player/picture_zoom.h"
 #include "player/playback_state.h"
 #include "player/player_layout.h"
 #include "render/video_renderer.h"
@@ -178,6 +179,11 @@ public:
     // The record of the picture a camera shows now (payload not kept);
     // nullopt when it shows none.
     std::optional<FrameRecord> ShownFrame(int channel);
+    // A camera's zoom (the wheel over it, a drag pans, a middle click resets).
+    PictureZoom ZoomOf(int channel) const;
+    void SetZoom(int channel, const PictureZoom& zoom);
+    // Every camera back to its whole picture (-1), or one.
+    void ResetZoom(int channel = -1);
     bool IsDisplayed(int channel) const { return m_bDisplayed[channel].load(); }
     uint32_t DisplayedMask() const { return m_nDisplayedMask.load(); }
     bool IsStarted(int channel) const { return m_bStarted[channel].load(); }
@@ -203,7 +209,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    int DisplayedChannelAt(const QPoint& p) const;
 
 private slots:
     void OnResetRenderer();
@@ -288,6 +298,9 @@ private:
 
     ChannelLists m_lists; // user-interface thread only
     std::array<CellRect, kMaxChannels> m_rcCell{};
+    std::array<PictureZoom, kMaxChannels> m_zoom{}; // guarded by m_csDraw too
+    int m_nPanChannel = -1; // a drag pans this zoomed camera (window thread only)
+    QPoint m_panLast;
     std::array<std::atomic<bool>, kMaxChannels> m_bDisplayed{};
     std::atomic<uint32_t> m_nDisplayedMask{0};
     std::array<std::atomic<bool>, kMaxChannels> m_bStarted{};

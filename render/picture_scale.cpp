@@ -162,4 +162,28 @@ void ScaleBilinear(const ScaleSource& source, const ScaleTarget& target, int x0,
     }
 }
 
+void ScaleNearest(const ScaleSource& source, const ScaleTarget& target, int x0, int y0, int x1,
+                  int y1) {
+    if (!source.pixels || !target.pixels || source.width <= 0 || source.height <= 0) return;
+    const int w = x1 - x0, h = y1 - y0;
+    if (w <= 0 || h <= 0) return;
+    const int fromX = std::max(x0, 0), toX = std::min(x1, target.width);
+    const int fromY = std::max(y0, 0), toY = std::min(y1, target.height);
+    if (fromX >= toX || fromY >= toY) return;
+    std::vector<int> column(size_t(toX - fromX));
+    for (int x = fromX; x < toX; ++x)
+        column[size_t(x - fromX)] = std::min(
+            source.width - 1, int((2 * int64_t(x - x0) + 1) * source.width / (2 * int64_t(w))));
+    for (int y = fromY; y < toY; ++y) {
+        const int sy = std::min(source.height - 1,
+                                int((2 * int64_t(y - y0) + 1) * source.height / (2 * int64_t(h))));
+        const uint8_t* row = source.pixels + size_t(sy) * source.stride;
+        uint8_t* out = target.pixels + size_t(y) * target.stride + size_t(fromX) * 4;
+        for (int x = fromX; x < toX; ++x, out += 4) {
+            std::memcpy(out, row + size_t(column[size_t(x - fromX)]) * 4, 4);
+            out[3] = 0xFF;
+        }
+    }
+}
+
 } // namespace qm

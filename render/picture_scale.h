@@ -28,5 +28,9 @@ struct ScaleTarget {
 // of the rectangle outside the surface are skipped.
 void ScaleBilinear(const ScaleSource& source, const ScaleTarget& target, int x0, int y0, int x1,
                    int y1);
+// The same, each target pixel taking the source pixel it falls in: enlarged
+// pictures show their pixels as squares, as an examiner looking closer expects.
+void ScaleNearest(const ScaleSource& source, const ScaleTarget& target, int x0, int y0, int x1,
+                  int y1);
 
 } // namespace qm

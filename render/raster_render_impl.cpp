@@ -221,7 +221,10 @@ void CRasterRenderImpl::DrawQuad(const TileQuad& quad, const ScaleSource& tile) 
     // onto texel centres, which the scaler does.
     const ScaleTarget surface{m_backBuffer.bits(), size_t(m_backBuffer.bytesPerLine()),
                               m_backBuffer.width(), m_backBuffer.height()};
-    ScaleBilinear(tile, surface, quad.x0, quad.y0, quad.x1, quad.y1);
+    if (m_bSharp)
+        ScaleNearest(tile, surface, quad.x0, quad.y0, quad.x1, quad.y1);
+    else
+        ScaleBilinear(tile, surface, quad.x0, quad.y0, quad.x1, quad.y1);
 }
 
 RenderResult CRasterRenderImpl::Present() {

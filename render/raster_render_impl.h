@@ -73,6 +73,8 @@ public:
     // Keep-aspect fitting of rect for a picture of sourceRect's size, in place;
     // clears rect to black first.
     void Letterbox(CellRect& rect, const CellRect& sourceRect);
+    // Pictures drawn from now on take their nearest pixels instead of being smoothed.
+    void SetSharp(bool sharp) { m_bSharp = sharp; }
     RenderResult DrawPicture(const uint8_t* picture, int pictureWidth, const CellRect& target,
                              const CellRect& sourceRect);
     RenderResult Present();
@@ -124,6 +126,7 @@ private:
     std::optional<QFont> m_narrowFont;
     std::optional<QFont> m_wideFont;
     std::vector<TileQuad> m_lastQuads;
+    bool m_bSharp = false;
 };
 
 // Calendar fields of a count of 100-ns units since 1601-01-01, no time zone.

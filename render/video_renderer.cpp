@@ -75,6 +75,7 @@ void CVideoRenderer::DrawChannel(IRenderWindow* window, int channel, int picture
 
     CellRect target = destRect;
     if (m_nFitToWindow.load() != 1) m_pRenderer->Letterbox(target, sourceRect);
+    m_pRenderer->SetSharp(m_bSharp);
     const RenderResult result = m_pRenderer->DrawPicture(picture, pictureWidth, target, sourceRect);
     m_pRenderer->AddChannelFrame(selected, destRect);
     if (result == RenderResult::kOk) m_pRenderer->AddTitleAndTime(title, time, destRect);

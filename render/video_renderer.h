@@ -23,6 +23,7 @@ struct CellRect {
     int bottom = 0;
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
+    bool operator==(const CellRect&) const = default;
 };
 
 // What the renderer needs of the window it draws for. The player widget
@@ -69,6 +70,9 @@ public:
     bool SaveSnapshot(OutputFiles& outputs, const QString& path, std::string* error = nullptr);
 
     void SetFitToWindow(int fit) { m_nFitToWindow = fit; }
+    // The next DrawChannel draws its picture's pixels as squares (a zoomed
+    // camera) or smoothed; the caller's draw lock orders it with the draw.
+    void SetSharp(bool sharp) { m_bSharp = sharp; }
     int FitToWindow() const { return m_nFitToWindow; }
     bool HasDevice() const;
     // A copy of the back buffer (what the window shows), for tests and snapshots.
@@ -86,6 +90,7 @@ private:
     int m_nScreen = 0;
     IRenderWindow* m_pWindow = nullptr;
     std::atomic<int> m_nFitToWindow{1};
+    bool m_bSharp = false;
     int m_bRebuildPending = 0;
     int m_bDestroyed = 0;
 };

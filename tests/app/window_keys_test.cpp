@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -105,12 +106,25 @@ TEST_F(WindowKeys, KeysDoWhatTheirButtonsAndTheTimelineDo) {
     Press(Qt::Key_2);
     EXPECT_EQ(m_dlg->Player().SelectedChannel(), m_dlg->Player().Lists().quad[1]);
 
+    // The wheel zooms a camera; the zoom stays through steps, '0' ends it.
+    const int camera = m_dlg->Player().Lists().quad[0];
+    const CellRect cell = m_dlg->Player().CellOf(camera);
+    const QPointF over(cell.left + 20, cell.top + 20);
+    QWheelEvent wheel(over, m_dlg->Player().mapToGlobal(over), QPoint(), QPoint(0, 240),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&m_dlg->Player(), &wheel);
+    EXPECT_DOUBLE_EQ(m_dlg->Player().ZoomOf(camera).factor, 1.5625);
+    Press(Qt::Key_Period);
+    EXPECT_TRUE(m_dlg->Player().ZoomOf(camera).IsZoomed());
+    Press(Qt::Key_0);
+    EXPECT_FALSE(m_dlg->Player().ZoomOf(camera).IsZoomed());
+
     Press(Qt::Key_F1);
     EXPECT_EQ(m_prompts.notices.value(0), KeyListText());
     // Shown tooltips name the keys; the buttons' own texts stay as they are.
-    EXPECT_EQ(m_dlg->Button(cmd::kPlay)->toolTip(), "Pause");
-    EXPECT_EQ(ToolTipWithKeys(m_dlg->Button(cmd::kFastForward)->toolTip()), "Fast Forward (])");
-    EXPECT_EQ(ToolTipWithKeys("Step Forward"), "Step Forward (.)");
+    EXPECT_EQ(m_dlg->Button(cmd::kPlay)->toolTip(), "Play");
+    EXPECT_EQ(ToolTipWithKeys(m_dlg->Button(cmd::kFastForward)->toolTip()), "Step Forward (.)");
+    EXPECT_EQ(ToolTipWithKeys("Fast Forward"), "Fast Forward (])");
 
     // Esc leaves the player open: it only ends the whole screen.
     Press(Qt::Key_Escape);
@@ -206,7 +220,8 @@ TEST(CoverageLanesInTheWindow, ALaneForEachCameraUnderTheTimelineWhenThereIsRoom
     EXPECT_EQ(spans[0].end, start + 3);
     EXPECT_EQ(spans[1].first, start + 8);
     // 'c' hides them, and the video takes the room back.
-    dlg.OnKeyAction(KeyAction::kCoverageLanes);
+    QTest::keyClick(dlg.windowHandle(), Qt::Key_C);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(dlg.CoverageLanes().isVisible());
     EXPECT_EQ(dlg.Player().geometry().bottom(), 545 + 900 - 710);
 }

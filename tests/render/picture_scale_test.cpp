@@ -119,5 +119,20 @@ TEST(PictureScaleTest, NothingHappensWithoutPixels) {
         ASSERT_EQ(v, 0x01020304u);
 }
 
+TEST(PictureScaleTest, NearestShowsEachPixelAsASquareAndClips) {
+    // 2 x 2 pixels enlarged 3 times: every target pixel is one source pixel,
+    // never a blend, and the rectangle partly off the surface is clipped.
+    Picture picture(2, 2);
+    picture.pixels = {Bgrx(10, 0, 0), Bgrx(20, 0, 0), Bgrx(30, 0, 0), Bgrx(40, 0, 0)};
+    Surface surface(5, 6);
+    ScaleNearest(picture.Source(), surface.Target(), -1, 0, 5, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const int sx = (x + 1) / 3, sy = y / 3;
+            const uint32_t want = (picture.pixels[size_t(sy * 2 + sx)] & 0x00FFFFFFu) | 0xFF000000u;
+            EXPECT_EQ(surface.At(x, y), want) << x << "," << y;
+        }
+}
+
 } // namespace
 } // namespace qm
