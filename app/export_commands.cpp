@@ -8,9 +8,9 @@
 #include "app/skin.h"
 #include "codec/audio_decoder_ctrl.h"
 #include "export/export_audio.h"
-#include "export/save_avi_dlg.h"
 #include "export/export_manifest.h"
 #include "export/multi_camera_export.h"
+#include "export/save_avi_dlg.h"
 #include "export/save_avi_job.h"
 #include "player/player_ex.h"
 #include "storage/formats.h"
@@ -18,9 +18,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
-#include <QFile>
 #include <QTimer>
 
 #include <ctime>
@@ -115,8 +115,8 @@ namespace {
 
 // What the manifest records of a run from the dialog: the qmtool command
 // that would write the same files.
-std::vector<std::string> EquivalentCommand(const SaveAviRequest& request, const std::string& cameras,
-                                           const std::string& out) {
+std::vector<std::string> EquivalentCommand(const SaveAviRequest& request,
+                                           const std::string& cameras, const std::string& out) {
     std::vector<std::string> line{"qmtool", "export", "--channel", cameras, "--out", out};
     if (request.format != ExportFormat::kAvi && cameras == "all")
         line.insert(line.end(), {"--format", ExportFormatExtension(request.format)});

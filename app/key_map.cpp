@@ -24,6 +24,8 @@ std::vector<KeyBinding> MakeBindings() {
         b.push_back({QKeySequence(Qt::Key(Qt::Key_0 + n)),
                      KeyAction(int(KeyAction::kSelectCell1) + n - 1), nullptr});
     b.push_back({QKeySequence(Qt::Key_S), KeyAction::kSnapshot, "save a snapshot (as JPG)"});
+    b.push_back({QKeySequence(Qt::Key_P), KeyAction::kSavePicture,
+                 "save the selected camera's picture at its recorded size"});
     b.push_back({QKeySequence(Qt::CTRL | Qt::Key_O), KeyAction::kOpen, "open a recording"});
     b.push_back({QKeySequence(Qt::Key_F1), KeyAction::kKeyList, "this list of keys"});
     b.push_back({QKeySequence(Qt::Key_Question), KeyAction::kKeyList, nullptr});
@@ -65,6 +67,7 @@ QString ToolTipWithKeys(const QString& tip) {
         {"Fast Forward", KeyAction::kFaster},      {"Fast Reverse", KeyAction::kSlower},
         {"Step Forward", KeyAction::kStepForward}, {"Step Reverse", KeyAction::kStepBack},
         {"Save as JPG", KeyAction::kSnapshot},     {"Load", KeyAction::kOpen},
+        {"Save picture", KeyAction::kSavePicture},
     };
     for (const auto& [text, action] : keyed)
         if (tip == QLatin1String(text))

@@ -26,6 +26,7 @@ enum class KeyAction {
     kSelectCell1, // kSelectCell1 + n - 1 for cell n, 1 to 9
     kSelectCell9 = kSelectCell1 + 8,
     kSnapshot,
+    kSavePicture,
     kOpen,
     kKeyList,
     kFullScreen,

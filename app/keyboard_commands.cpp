@@ -117,6 +117,9 @@ void COrbiscopeDlg::OnKeyAction(KeyAction action) {
     case KeyAction::kSnapshot:
         OnSaveJpg();
         return;
+    case KeyAction::kSavePicture:
+        OnSavePicture();
+        return;
     case KeyAction::kOpen:
         OnOpenFile();
         return;

@@ -241,6 +241,8 @@ void COrbiscopeDlg::CreateControls() {
     MakeButton(kSaveAvi, QStringLiteral("Save as AVI"), QStringLiteral("Save as AVI"),
                {484, 620, 104, 40});
     MakeButton(kSaveJpg, QStringLiteral("JPG"), QStringLiteral("Save as JPG"), {596, 620, 80, 40});
+    MakeButton(kSavePicture, QStringLiteral("Picture"), QStringLiteral("Save picture"),
+               {684, 620, 88, 40});
 
     // Volume.
     MakeButton(kVolumeButton, QStringLiteral("Vol"), QStringLiteral("Mute"), {832, 620, 40, 40})
@@ -409,6 +411,9 @@ void COrbiscopeDlg::OnCommand(int id) {
         break;
     case kSaveJpg:
         OnSaveJpg();
+        break;
+    case kSavePicture:
+        OnSavePicture();
         break;
     case kSaveAvi:
         OnSaveAvi();

@@ -83,6 +83,7 @@ constexpr int kTimeSearch = 1088;
 constexpr int kVolumeSlider = 1093;
 constexpr int kReverse = 1096;
 constexpr int kCameraGroup = 1097;
+constexpr int kSavePicture = 1110;
 constexpr int kStartTimeText = 125;
 constexpr int kEndTimeText = 126;
 constexpr int kDisplay1 = 32775;
@@ -191,6 +192,9 @@ public:
     void OnStepForward();
     void OnStepReverse();
     void OnSaveJpg();
+    // The selected camera's picture at its recorded size, with its camera,
+    // recorded time and source in the file's text (PNG by default).
+    void OnSavePicture();
     // Save as AVI: the button, and the export run the dialog asks for.
     void OnSaveAvi();
     void OnSaveAviRun(int channel);

@@ -58,6 +58,18 @@ QString FormatClockText(int64_t localTime) {
                              b.minute, b.second);
 }
 
+QString FormatRecordedTime(int64_t localTime, uint32_t milliseconds) {
+    const Broken t = BreakDown(localTime);
+    return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d.%03u", t.year, t.month, t.day, t.hour,
+                             t.minute, t.second, milliseconds % 1000);
+}
+
+QString ProposedPictureName(int camera, int64_t localTime, uint32_t milliseconds) {
+    const Broken t = BreakDown(localTime);
+    return QString::asprintf("CH%02d_%d-%02d-%02d_%02d-%02d-%02d.%03u.png", camera, t.year, t.month,
+                             t.day, t.hour, t.minute, t.second, milliseconds % 1000);
+}
+
 QString ProposedSnapshotName(int displayMode, int singleChannel) {
     if (displayMode != 1 || singleChannel < 0) return {};
     return QString::asprintf("CH%02d.jpg", singleChannel + 1);

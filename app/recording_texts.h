@@ -23,6 +23,12 @@ struct CurrentFrameFacts {
     uint32_t codec = 0; // four-character code
 };
 QString FormatCurrentFacts(const CurrentFrameFacts& facts);
+
+// A saved picture's proposed name: "CH01_2023-11-14_22-13-24.360.png" for
+// camera 1's picture recorded then (local seconds).
+QString ProposedPictureName(int camera, int64_t localTime, uint32_t milliseconds);
+// "2023-11-14 22:13:24.360" (local seconds).
+QString FormatRecordedTime(int64_t localTime, uint32_t milliseconds);
 // Control 1086: the playing time (local seconds).
 QString FormatClockText(int64_t localTime);
 // The name a snapshot proposes: "CH%02d.jpg" in the single view, else empty.

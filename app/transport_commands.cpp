@@ -7,7 +7,11 @@
 #include "app/output_consent.h"
 #include "app/recording_texts.h"
 #include "app/skin.h"
+#include "platform/output_files.h"
 #include "player/player_ex.h"
+#include "render/image_file.h"
+#include <QFile>
+#include <QImage>
 
 #include <QApplication>
 
@@ -186,6 +190,43 @@ void COrbiscopeDlg::OnSaveJpg() {
     if (!AgreeOutputName(*m_pPrompts, this, OpenSourcePath(), path, outputs)) return;
     std::string error;
     if (m_pPlayer->Snapshot(outputs, path, &error)) outputs.Commit(error);
+}
+
+void COrbiscopeDlg::OnSavePicture() {
+    if (m_bExporting) return;
+    if (!IsRecordingOpen()) {
+        m_pPrompts->Notice(this, QStringLiteral("Please open a ARY file first."));
+        return;
+    }
+    const int channel = m_pPlayer->SelectedChannel();
+    const auto shown = m_pPlayer->ShownFrame(channel);
+    QImage picture = m_pPlayer->ShownPicture(channel);
+    if (!shown || picture.isNull()) {
+        m_pPrompts->Notice(this, QStringLiteral("The selected camera shows no picture yet."));
+        return;
+    }
+    // The record is packed: its fields are copied one by one.
+    const uint32_t seconds = shown->time, ms = uint32_t(shown->microseconds) / 1000;
+    const int64_t local = int64_t(seconds) + m_pPlayer->Recording().timeOffset;
+    const QString path = m_pPrompts->SaveFileName(
+        this, ProposedPictureName(channel + 1, local, ms),
+        QStringLiteral("PNG(*.png)|*.png|JPG(*.jpg)|*.jpg|BMP(*.bmp)|*.bmp|All Files (*.*)|*.*||"),
+        QStringLiteral("png"));
+    if (path.isEmpty()) return;
+    OutputFiles outputs;
+    if (!AgreeOutputName(*m_pPrompts, this, OpenSourcePath(), path, outputs)) return;
+    // What the picture is, kept in the file itself (PNG text chunks).
+    picture.setText(QStringLiteral("Camera"), QString::number(channel + 1));
+    picture.setText(QStringLiteral("Recorded"), FormatRecordedTime(local, ms));
+    picture.setText(QStringLiteral("Recorded UTC seconds"),
+                    QString::asprintf("%u.%03u", seconds, ms));
+    picture.setText(QStringLiteral("Source"), OpenSourcePath());
+    picture.setText(QStringLiteral("Software"), QStringLiteral("QMPlayer HD ") + m_strVersion);
+    std::string error;
+    const QByteArray format = ImageFormatForName(path).value_or(QByteArray("png"));
+    if (!WriteImageFile(outputs, picture, QFile::encodeName(path).toStdString(), format, error) ||
+        !outputs.Commit(error))
+        m_pPrompts->Notice(this, QString::fromStdString(error));
 }
 
 } // namespace qm

@@ -99,8 +99,8 @@ QString CMessageBoxPrompts::FolderName(QWidget* parent, const QString& title) {
 
 int CMessageBoxPrompts::ChooseItem(QWidget* parent, const QString& text, const QStringList& items) {
     bool ok = false;
-    const QString item = QInputDialog::getItem(parent, QString::fromLatin1(kAppTitle), text, items,
-                                               0, false, &ok);
+    const QString item =
+        QInputDialog::getItem(parent, QString::fromLatin1(kAppTitle), text, items, 0, false, &ok);
     return ok ? int(items.indexOf(item)) : -1;
 }
 

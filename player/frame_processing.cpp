@@ -4,7 +4,9 @@
 
 #include "platform/diagnostics.h"
 #include "player/player_ex.h"
+
 #include "render/wave_out_render_impl.h"
+#include <QImage>
 
 #include <array>
 #include <cstring>
@@ -89,6 +91,18 @@ std::optional<FrameRecord> CQMPlayerEx::ShownFrame(int channel) {
     const FrameRecord& record = m_shown[channel];
     if (!record.time || !m_picture[channel].IsAllocated()) return std::nullopt;
     return record;
+}
+
+QImage CQMPlayerEx::ShownPicture(int channel) {
+    if (channel < 0 || channel >= kMaxChannels) return {};
+    std::lock_guard picture(m_csPicture[channel]);
+    const FrameRecord& record = m_shown[channel];
+    const int w = record.width, h = record.height;
+    if (!record.time || w <= 0 || h <= 0 || size_t(w) * size_t(h) * 4 > PictureBuffer::kBytes ||
+        !m_picture[channel].IsAllocated())
+        return {};
+    // The decoded picture is B, G, R, X rows of the recorded width.
+    return QImage(m_picture[channel].Data(), w, h, w * 4, QImage::Format_RGB32).copy();
 }
 
 PictureZoom CQMPlayerEx::ZoomOf(int channel) const {

@@ -179,6 +179,9 @@ public:
     // The record of the picture a camera shows now (payload not kept);
     // nullopt when it shows none.
     std::optional<FrameRecord> ShownFrame(int channel);
+    // The picture a camera shows now at its recorded size (a copy); null
+    // when it shows none.
+    QImage ShownPicture(int channel);
     // A camera's zoom (the wheel over it, a drag pans, a middle click resets).
     PictureZoom ZoomOf(int channel) const;
     void SetZoom(int channel, const PictureZoom& zoom);

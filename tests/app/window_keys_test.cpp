@@ -11,6 +11,7 @@
 #include "player/player_ex.h"
 
 #include <QDropEvent>
+#include <QImage>
 #include <QMenu>
 #include <QMimeData>
 #include <QSet>
@@ -130,6 +131,36 @@ TEST_F(WindowKeys, KeysDoWhatTheirButtonsAndTheTimelineDo) {
     Press(Qt::Key_Escape);
     EXPECT_TRUE(m_dlg->isVisible());
     EXPECT_TRUE(m_dlg->IsFileOpen());
+}
+
+TEST_F(WindowKeys, SavePictureWritesTheRecordedPictureWithItsFacts) {
+    QTemporaryDir dir;
+    Press(Qt::Key_Space); // paused: the picture to save stays put
+    const int channel = m_dlg->Player().SelectedChannel();
+    const auto shown = m_dlg->Player().ShownFrame(channel);
+    ASSERT_TRUE(shown);
+    m_prompts.saveAnswer = dir.filePath("picture.png");
+    Press(Qt::Key_P);
+    ASSERT_TRUE(m_prompts.notices.isEmpty()) << m_prompts.notices.join("|").toStdString();
+    EXPECT_TRUE(
+        m_prompts.proposedNames.value(0).startsWith(QString::asprintf("CH%02d_", channel + 1)));
+    EXPECT_TRUE(m_prompts.proposedNames.value(0).endsWith(".png"));
+
+    // The recorded size, not the cell's, and what it is in its text.
+    const QImage saved(dir.filePath("picture.png"));
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_EQ(saved.size(), QSize(176, 144));
+    EXPECT_EQ(saved.text("Camera"), QString::number(channel + 1));
+    EXPECT_EQ(saved.text("Source"), QString::fromStdString(TestRecordings().eightCameras));
+    const uint32_t seconds = shown->time, ms = uint32_t(shown->microseconds) / 1000;
+    EXPECT_EQ(saved.text("Recorded UTC seconds"), QString::asprintf("%u.%03u", seconds, ms));
+    EXPECT_EQ(saved.pixel(88, 72), m_dlg->Player().ShownPicture(channel).pixel(88, 72));
+
+    // Never onto the recording itself.
+    m_prompts.saveAnswer = QString::fromStdString(TestRecordings().eightCameras);
+    Press(Qt::Key_P);
+    EXPECT_TRUE(m_prompts.notices.value(0).startsWith("Refusing to write onto the source"))
+        << m_prompts.notices.join("|").toStdString();
 }
 
 TEST_F(WindowKeys, ALargerWindowGivesTheRoomToTheVideoAndTheTimeline) {
