@@ -10,6 +10,8 @@
 #
 # 1. Four D1 cameras in the 2 x 2 split.
 # 2. Sixteen D1 cameras in the 4 x 4 split.
+# 3. The same in the video area of a maximised 1920 x 1080 window (1702 x 892
+#    with the coverage lanes under the timeline).
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,3 +36,5 @@ echo "== 4 cameras D1, 2 x 2 split, ${seconds} s at 1x"
 "$bench" "$four" 2 "$seconds" 25
 echo "== 16 cameras D1, 4 x 4 split, ${seconds} s at 1x"
 "$bench" "$sixteen" 4 "$seconds" 25
+echo "== 16 cameras D1, 4 x 4 split of a maximised 1920 x 1080 window, ${seconds} s at 1x"
+"$bench" "$sixteen" 4 "$seconds" 25 1702 892
