@@ -649,6 +649,9 @@ void COrbiscopeDlg::ConnectTimelineAndVolume() {
                 static_cast<QLabel*>(Control(cmd::kStartTimeText))->setText(startText);
                 static_cast<QLabel*>(Control(cmd::kEndTimeText))->setText(endText);
             });
+    // The lanes follow the timeline's window as it zooms or moves on.
+    connect(m_pTimelineCtl, &CTimelineController::windowChanged, m_pLanes,
+            [this](int64_t, int64_t) { m_pLanes->update(); });
     connect(m_pTimelineCtl, &CTimelineController::searchSkippedGap, this,
             [this](int64_t askedLocal, int64_t shownLocal) {
                 SetStatus(GapNoticeText(askedLocal, shownLocal));
