@@ -1,5 +1,5 @@
 #pragma once
-// The content of every generated frame: a moving background (so that
+// The pattern content of generated frames: a moving background (so that
 // predicted frames carry real changes), the channel/frame stamp and a caption
 // such as "CAM 1  #000123".
 
@@ -11,6 +11,10 @@
 namespace qm::mkrec {
 
 void drawTestPicture(Picture& picture, int channel, uint32_t frame, const std::string& title);
+
+// The stamp and the caption alone, over whatever the picture shows, on neutral
+// chroma; every kind of content ends with it.
+void drawStampAndCaption(Picture& picture, int channel, uint32_t frame, const std::string& title);
 
 std::string captionFor(const std::string& title, uint32_t frame);
 
