@@ -67,6 +67,7 @@ TEST(MkrecOptions, RejectsBadInput) {
         {"--out", "x", "--titles", "%d-%d"},    //
         {"--out", "x", "--fps"},                // missing value
         {"--out", "x", "--frobnicate", "1"},    //
+        {"--out", "x", "--content", "x"},       //
     };
     for (const auto& args : bad) {
         std::string error;

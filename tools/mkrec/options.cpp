@@ -107,6 +107,10 @@ const char* usageText() {
            "  --time-offset BYTE     archive display offset in 1800 s units (default 0)\n"
            "  --start UNIXTIME       time of the first frame (default 1700000000)\n"
            "  --quality N            codec quality (x264 CRF, else qscale); 0 = default\n"
+           "  --content KIND         what the pictures show, both with the frame stamp and\n"
+           "                         caption: pattern (default), smooth ramps and a square\n"
+           "                         that code cheaply; camera, a textured scene with sensor\n"
+           "                         noise, moving objects and slow light changes\n"
            "disk images (a DVR's disk or card as the player reads it raw):\n"
            "  --disk-image           write a disk image instead of an archive\n"
            "  --card                 a memory card: the information sector at sector 0x12001\n"
@@ -223,6 +227,12 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
         } else if (name == "--quality") {
             ok = parseUInt(value, n, 51);
             plan.quality = int(n);
+        } else if (name == "--content") {
+            if (value != "pattern" && value != "camera") {
+                error = "bad value for --content: " + std::string(value) + " (pattern or camera)";
+                return std::nullopt;
+            }
+            plan.content = value == "camera" ? PictureContent::Camera : PictureContent::Pattern;
         } else if (name == "--ring-slots") {
             ok = parseUInt(value, n, 1u << 24) && n > 0;
             disk.ringSlots = uint32_t(n);

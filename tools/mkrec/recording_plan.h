@@ -16,6 +16,12 @@ constexpr int kMpeg4MaxKeyInterval = 600;
 
 enum class VideoCodec { H264, HISI, SOLO, STCH, STHD, MJPG };
 
+// What the pictures show. Both carry the same frame stamp and caption.
+enum class PictureContent {
+    Pattern, // smooth ramps and a square: cheap to code, for tests
+    Camera,  // textured scene, sensor noise, moving objects: codes like real footage
+};
+
 struct PictureSize {
     int width = 0;
     int height = 0;
@@ -50,6 +56,7 @@ struct RecordingPlan {
     uint8_t timeOffset = 0; // archive header byte 185
     uint32_t start = 1700000000;
     int quality = 0; // codec quality override; 0 = the codec's default
+    PictureContent content = PictureContent::Pattern;
     SourceDamage damage;
 
     int keyInterval() const;

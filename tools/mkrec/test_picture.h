@@ -1,7 +1,8 @@
 #pragma once
 // The pattern content of generated frames: a moving background (so that
 // predicted frames carry real changes), the channel/frame stamp and a caption
-// such as "CAM 1  #000123".
+// such as "CAM 1  #000123". Camera content (camera_scene.h) carries the same
+// stamp and caption.
 
 #include "tools/mkrec/picture.h"
 
