@@ -19,7 +19,8 @@ SerializedFrame ChannelStream::produce(const ScheduledFrame& when) {
         // A new picture size needs a new stream, which starts with a key frame.
         if (!when.key) throw std::logic_error("picture size changed without a key frame");
         m_encoder = std::make_unique<VideoEncoder>(
-            EncoderSettings{m_plan.codec, size.width, size.height, m_plan.fps, m_plan.quality});
+            EncoderSettings{m_plan.codec, size.width, size.height, m_plan.fps, m_plan.quality,
+                            m_plan.bitrateKbpsFor(size)});
         m_picture = Picture(size.width, size.height);
         if (m_plan.content == PictureContent::Camera)
             m_scene = std::make_unique<CameraScene>(size.width, size.height, m_channel, m_plan.fps);
