@@ -87,6 +87,27 @@ INSTANTIATE_TEST_SUITE_P(Wrappings, DecodeArchive,
                              return std::string(mkrec::codecName(info.param));
                          });
 
+// Camera content comes as a recorder codes it (Main profile, CABAC, a rate
+// low enough for coarse quantisation); its stamps must read back all the same.
+TEST(DecodeArchive, CameraContentKeepsItsStamps) {
+    auto plan = test::smallCodecPlan(VideoCodec::H264);
+    plan.content = mkrec::PictureContent::Camera;
+    plan.defaultSize = {352, 240};
+    plan.fps = 25;
+    plan.bitrateKbps = 250;
+    const auto frames = framesOf(test::writeRecording(plan, "camera.avr"));
+    ASSERT_EQ(frames.size(), size_t(2 * plan.durationSeconds * plan.fps));
+    VideoDecodeRecord decode[2];
+    std::vector<uint8_t> picture(kPictureBufferBytes);
+    for (const auto& f : frames) {
+        const int ch = f.record.channel;
+        ASSERT_TRUE(DecodeVideoFrame(f.record, decode[ch], picture.data()));
+        const auto stamp = stampOf(picture, 352, 240);
+        ASSERT_TRUE(stamp) << "channel " << ch << " seq " << f.record.sequence;
+        EXPECT_EQ(*stamp, (mkrec::PatternContent{ch, f.record.sequence}));
+    }
+}
+
 TEST(DecoderControl, SizeChangeReplacesTheDecoderAndCidOneMakesNone) {
     auto plan = test::smallCodecPlan(VideoCodec::H264);
     plan.channels = {0};

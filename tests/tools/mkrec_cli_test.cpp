@@ -2,13 +2,18 @@
 
 #include "test_support.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/wait.h>
 
 using namespace qm::test;
 
 namespace {
+
+constexpr std::array<uint8_t, 3> kStartCode = {0, 0, 1};
 
 std::string mkrecPath() {
     const char* env = std::getenv("MKREC");
@@ -36,6 +41,43 @@ TEST(MkrecProgram, SameArgumentsGiveIdenticalFiles) {
     EXPECT_TRUE(w.errors.empty());
     EXPECT_EQ(w.channelMask, 0x10003u);
     EXPECT_EQ(w.frames.size(), 3u * 2 * 10);
+}
+
+// Camera content as a recorder codes it: Main profile with CABAC, at the
+// rate asked for, and still the same bytes from the same command.
+TEST(MkrecProgram, CameraContentIsRateControlledMainProfile) {
+    const std::string args = "--content camera --bitrate 0.4M --channels 1,3 --duration 4 "
+                             "--size 352x240 --fps 25 --codec STHD";
+    const std::string a = tempFile("a.avr"), b = tempFile("b.avr");
+    ASSERT_EQ(runMkrec("--out " + a + " " + args), 0);
+    ASSERT_EQ(runMkrec("--out " + b + " " + args), 0);
+    const auto fa = readFile(a);
+    EXPECT_TRUE(fa == readFile(b)) << "outputs differ";
+    const WalkedArchive w = walkArchive(fa);
+    EXPECT_TRUE(w.errors.empty());
+    ASSERT_EQ(w.frames.size(), 2u * 4 * 25);
+
+    std::map<int, size_t> bytes;
+    for (const WalkedFrame& f : w.frames) {
+        const std::vector<uint8_t> s = unwrapVideo(w.codecByte, f);
+        bytes[f.channel] += s.size();
+        if (!f.key) continue;
+        // Annex B: SPS first, then PPS; every key frame repeats them.
+        const auto sps = std::search(s.begin(), s.end(), kStartCode.begin(), kStartCode.end());
+        ASSERT_TRUE(sps + 5 < s.end() && (sps[3] & 0x1F) == 7);
+        EXPECT_EQ(sps[4], 77) << "profile_idc: Main";
+        const auto pps = std::search(sps + 3, s.end(), kStartCode.begin(), kStartCode.end());
+        ASSERT_TRUE(pps + 4 < s.end() && (pps[3] & 0x1F) == 8);
+        // pic_parameter_set_id and seq_parameter_set_id are 0, one bit each in
+        // ue(v), so entropy_coding_mode_flag is the third bit.
+        EXPECT_EQ(pps[4] & 0xE0, 0xE0) << "CABAC";
+    }
+    ASSERT_EQ(bytes.size(), 2u);
+    for (auto [channel, total] : bytes) {
+        const double kbps = double(total) * 8 / 4 / 1000;
+        EXPECT_GT(kbps, 400 * 0.7) << "camera " << channel + 1;
+        EXPECT_LT(kbps, 400 * 1.4) << "camera " << channel + 1;
+    }
 }
 
 TEST(MkrecProgram, ExitStatus) {

@@ -67,6 +67,7 @@ TEST(MkrecOptions, RejectsBadInput) {
         {"--out", "x", "--titles", "%d-%d"},    //
         {"--out", "x", "--fps"},                // missing value
         {"--out", "x", "--frobnicate", "1"},    //
+        {"--out", "x", "--content", "x"},       //
     };
     for (const auto& args : bad) {
         std::string error;
@@ -79,4 +80,43 @@ TEST(MkrecOptions, Mpeg4KeyIntervalIsCapped) {
     auto o = parse({"--out", "x", "--codec", "SOLO", "--gop", "1000"});
     ASSERT_TRUE(o);
     EXPECT_EQ(o->plan.keyInterval(), kMpeg4MaxKeyInterval);
+}
+
+TEST(MkrecOptions, CameraContentBitrates) {
+    auto rate = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--out", "x"});
+        auto o = parse(args);
+        EXPECT_TRUE(o) << args.back();
+        return o ? o->plan.bitrateKbpsFor(o->plan.defaultSize) : -1;
+    };
+    EXPECT_EQ(rate({"--content", "camera", "--bitrate", "1.5M"}), 1500);
+    EXPECT_EQ(rate({"--content", "camera", "--bitrate", "4000k"}), 4000);
+    EXPECT_EQ(rate({"--content", "camera", "--bitrate", "750", "--codec", "STHD"}), 750);
+    // By picture size: flat up to D1, 4 Mbit/s at 1080p, between in proportion.
+    EXPECT_EQ(rate({"--content", "camera", "--size", "352x240"}), 1000);
+    EXPECT_EQ(rate({"--content", "camera", "--size", "704x576"}), 1000);
+    EXPECT_EQ(rate({"--content", "camera", "--size", "1280x720"}), 1928);
+    EXPECT_EQ(rate({"--content", "camera", "--size", "1920x1080"}), 4000);
+    // Constant quality: pattern content, and camera content in MPEG-4 or JPEG.
+    EXPECT_EQ(rate({"--content", "pattern", "--quality", "30"}), 0);
+    EXPECT_EQ(rate({"--content", "camera", "--codec", "SOLO", "--quality", "8"}), 0);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--bitrate", "0"},       // below the range
+        {"--bitrate", "300M"},    // above it
+        {"--bitrate", "1.5k"},    // fractions are of Mbit/s
+        {"--bitrate", "1.2345M"}, // finer than a kbit/s
+        {"--bitrate", "1G"},      //
+        {"--quality", "20"},      // constant quality against a rate
+        {"--codec", "MJPG", "--bitrate", "1M"},
+    };
+    for (auto args : bad) {
+        args.insert(args.begin(), {"--out", "x", "--content", "camera"});
+        std::string error;
+        EXPECT_FALSE(parse(args, &error)) << args.back();
+        EXPECT_NE(error.find("--bitrate"), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_FALSE(parse({"--out", "x", "--bitrate", "1M"}, &error)); // pattern content
+    EXPECT_NE(error.find("--content camera"), std::string::npos) << error;
 }

@@ -19,11 +19,19 @@ SerializedFrame ChannelStream::produce(const ScheduledFrame& when) {
         // A new picture size needs a new stream, which starts with a key frame.
         if (!when.key) throw std::logic_error("picture size changed without a key frame");
         m_encoder = std::make_unique<VideoEncoder>(
-            EncoderSettings{m_plan.codec, size.width, size.height, m_plan.fps, m_plan.quality});
+            EncoderSettings{m_plan.codec, size.width, size.height, m_plan.fps, m_plan.quality,
+                            m_plan.bitrateKbpsFor(size)});
         m_picture = Picture(size.width, size.height);
+        if (m_plan.content == PictureContent::Camera)
+            m_scene = std::make_unique<CameraScene>(size.width, size.height, m_channel, m_plan.fps);
     }
     const uint32_t frameNumber = uint32_t(when.tick);
-    drawTestPicture(m_picture, m_channel, frameNumber, m_title);
+    if (m_scene) {
+        m_scene->draw(m_picture, frameNumber);
+        drawStampAndCaption(m_picture, m_channel, frameNumber, m_title);
+    } else {
+        drawTestPicture(m_picture, m_channel, frameNumber, m_title);
+    }
     EncodedPicture coded = m_encoder->encode(m_picture, when.key);
     if (when.key) ++m_keyFrames;
 

@@ -2,6 +2,7 @@
 // Everything one camera produces: its pictures, their coding and wrapping,
 // its sound, and the frames built from them.
 
+#include "tools/mkrec/camera_scene.h"
 #include "tools/mkrec/frame_schedule.h"
 #include "tools/mkrec/frame_writer.h"
 #include "tools/mkrec/picture.h"
@@ -29,6 +30,7 @@ private:
     std::string m_title;
     std::unique_ptr<VideoEncoder> m_encoder;
     Picture m_picture;
+    std::unique_ptr<CameraScene> m_scene; // camera content, for the current size
     std::optional<ToneTrack> m_audio;
     uint32_t m_keyFrames = 0;
 };

@@ -10,6 +10,9 @@
 namespace qm::mkrec {
 namespace {
 
+constexpr uint64_t kMinBitrateKbps = 16;
+constexpr uint64_t kMaxBitrateKbps = 200000;
+
 bool parseUInt(std::string_view text, uint64_t& out, uint64_t max) {
     if (text.empty()) return false;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
@@ -70,6 +73,31 @@ bool parseCodec(std::string_view text, VideoCodec& out) {
     return false;
 }
 
+// "4000", "4000k" (kbit/s) or "4M", "1.5M" (Mbit/s) -> kbit/s.
+bool parseBitrate(std::string_view text, int& kbps) {
+    uint64_t multiplier = 1; // kbit/s per unit
+    if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {
+        text.remove_suffix(1);
+    } else if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) {
+        multiplier = 1000;
+        text.remove_suffix(1);
+    }
+    const size_t dot = text.find('.');
+    uint64_t whole = 0, fraction = 0, scale = 1;
+    if (!parseUInt(text.substr(0, dot), whole, kMaxBitrateKbps)) return false;
+    if (dot != std::string_view::npos) {
+        // Fractions of a Mbit/s down to a kbit/s.
+        const std::string_view digits = text.substr(dot + 1);
+        if (multiplier == 1 || digits.size() > 3 || !parseUInt(digits, fraction, 999)) return false;
+        for (size_t i = 0; i < digits.size(); ++i)
+            scale *= 10;
+    }
+    const uint64_t value = whole * multiplier + fraction * multiplier / scale;
+    if (value < kMinBitrateKbps || value > kMaxBitrateKbps) return false;
+    kbps = int(value);
+    return true;
+}
+
 // The title is formatted with printf and one int: allow only %d (with flags and
 // width) and %%, so a typo cannot read a missing argument.
 bool titleFormatIsSafe(std::string_view f) {
@@ -107,6 +135,16 @@ const char* usageText() {
            "  --time-offset BYTE     archive display offset in 1800 s units (default 0)\n"
            "  --start UNIXTIME       time of the first frame (default 1700000000)\n"
            "  --quality N            codec quality (x264 CRF, else qscale); 0 = default\n"
+           "  --content KIND         what the pictures show, both with the frame stamp and\n"
+           "                         caption: pattern (default), smooth ramps and a square\n"
+           "                         that code cheaply; camera, a textured scene with sensor\n"
+           "                         noise, moving objects and slow light changes, coded by\n"
+           "                         the H.264 codecs as a recorder does (Main profile,\n"
+           "                         CABAC, rate-controlled to --bitrate)\n"
+           "  --bitrate RATE         camera content, H.264 codecs: kbit/s as 4000 or 4000k,\n"
+           "                         or Mbit/s as 4M or 1.5M (default 1M up to 704x576, 4M\n"
+           "                         at 1920x1080, by pixel count in between); everything\n"
+           "                         else is coded at constant quality (--quality)\n"
            "disk images (a DVR's disk or card as the player reads it raw):\n"
            "  --disk-image           write a disk image instead of an archive\n"
            "  --card                 a memory card: the information sector at sector 0x12001\n"
@@ -223,6 +261,19 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
         } else if (name == "--quality") {
             ok = parseUInt(value, n, 51);
             plan.quality = int(n);
+        } else if (name == "--content") {
+            if (value != "pattern" && value != "camera") {
+                error = "bad value for --content: " + std::string(value) + " (pattern or camera)";
+                return std::nullopt;
+            }
+            plan.content = value == "camera" ? PictureContent::Camera : PictureContent::Pattern;
+        } else if (name == "--bitrate") {
+            if (!parseBitrate(value, plan.bitrateKbps)) {
+                error = "bad value for --bitrate: " + std::string(value) + " (" +
+                        std::to_string(kMinBitrateKbps) + " to " + std::to_string(kMaxBitrateKbps) +
+                        " kbit/s, as 4000, 4000k, 4M or 1.5M)";
+                return std::nullopt;
+            }
         } else if (name == "--ring-slots") {
             ok = parseUInt(value, n, 1u << 24) && n > 0;
             disk.ringSlots = uint32_t(n);
@@ -259,6 +310,22 @@ std::optional<ParsedOptions> parseOptions(const std::vector<std::string>& args,
     }
     if (out.outPath.empty()) {
         error = "--out FILE is required";
+        return std::nullopt;
+    }
+    if (plan.bitrateKbps && plan.content != PictureContent::Camera) {
+        error = "--bitrate needs --content camera; pattern content is coded at constant "
+                "quality (--quality)";
+        return std::nullopt;
+    }
+    if (plan.content == PictureContent::Camera && codedAsH264(plan.codec)) {
+        if (plan.quality) {
+            error = "--quality does not apply to camera content coded as H.264, which is "
+                    "rate-controlled; give --bitrate";
+            return std::nullopt;
+        }
+    } else if (plan.bitrateKbps) {
+        error = std::string("--bitrate applies to the H.264 codecs; ") + codecName(plan.codec) +
+                " is coded at constant quality (--quality)";
         return std::nullopt;
     }
     if (!diskOnly.empty() && !diskImage) {

@@ -39,6 +39,23 @@ std::string RecordingPlan::titleFor(int channel) const {
     return buf;
 }
 
+int RecordingPlan::bitrateKbpsFor(PictureSize size) const {
+    if (content != PictureContent::Camera || !codedAsH264(codec)) return 0;
+    return bitrateKbps > 0 ? bitrateKbps : defaultBitrateKbps(size);
+}
+
+bool codedAsH264(VideoCodec codec) {
+    return codec != VideoCodec::SOLO && codec != VideoCodec::MJPG;
+}
+
+int defaultBitrateKbps(PictureSize size) {
+    constexpr int64_t kD1 = 704 * 576, kFullHd = 1920 * 1080;
+    const int64_t pixels = int64_t(size.width) * size.height;
+    if (pixels <= kD1) return 1000;
+    if (pixels >= kFullHd) return int(4000 * pixels / kFullHd);
+    return int(1000 + 3000 * (pixels - kD1) / (kFullHd - kD1));
+}
+
 uint8_t codecByte(VideoCodec codec) {
     switch (codec) {
     case VideoCodec::SOLO:

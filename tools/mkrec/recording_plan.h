@@ -16,6 +16,12 @@ constexpr int kMpeg4MaxKeyInterval = 600;
 
 enum class VideoCodec { H264, HISI, SOLO, STCH, STHD, MJPG };
 
+// What the pictures show. Both carry the same frame stamp and caption.
+enum class PictureContent {
+    Pattern, // smooth ramps and a square: cheap to code, for tests
+    Camera,  // textured scene, sensor noise, moving objects: codes like real footage
+};
+
 struct PictureSize {
     int width = 0;
     int height = 0;
@@ -50,6 +56,8 @@ struct RecordingPlan {
     uint8_t timeOffset = 0; // archive header byte 185
     uint32_t start = 1700000000;
     int quality = 0; // codec quality override; 0 = the codec's default
+    PictureContent content = PictureContent::Pattern;
+    int bitrateKbps = 0; // camera content coded as H.264; 0 = defaultBitrateKbps(size)
     SourceDamage damage;
 
     int keyInterval() const;
@@ -58,7 +66,16 @@ struct RecordingPlan {
     bool twoGroups() const { return (channelMask() >> 16) != 0; }
     PictureSize sizeAt(int channel, uint32_t secondAfterStart) const;
     std::string titleFor(int channel) const;
+    // The rate a camera channel of this size is coded at; 0 = constant quality.
+    int bitrateKbpsFor(PictureSize size) const;
 };
+
+// What the H.264 codecs (all but SOLO and MJPG) code with x264.
+bool codedAsH264(VideoCodec codec);
+
+// A recorder's usual rate for a picture size: 1 Mbit/s up to D1 (704 x 576),
+// 4 Mbit/s at 1080p, in proportion to the pixels in between and beyond.
+int defaultBitrateKbps(PictureSize size);
 
 uint8_t codecByte(VideoCodec codec);
 const char* codecName(VideoCodec codec);

@@ -28,7 +28,7 @@ std::string captionFor(const std::string& title, uint32_t frame) {
 }
 
 void drawTestPicture(Picture& p, int channel, uint32_t frame, const std::string& title) {
-    const int w = p.width, h = p.height, cw = w / 2, ch = h / 2;
+    const int w = p.width, h = p.height;
     // Background: a diagonal ramp that drifts two pixels a frame, in mid tones
     // so that the black and white stamp stands out.
     for (int y = 0; y < h; ++y) {
@@ -48,6 +48,11 @@ void drawTestPicture(Picture& p, int channel, uint32_t frame, const std::string&
     const uint8_t v = uint8_t(128 + ((channel * 47) % 64) - 32);
     std::fill(p.u.begin(), p.u.end(), u);
     std::fill(p.v.begin(), p.v.end(), v);
+    drawStampAndCaption(p, channel, frame, title);
+}
+
+void drawStampAndCaption(Picture& p, int channel, uint32_t frame, const std::string& title) {
+    const int w = p.width, h = p.height, cw = w / 2, ch = h / 2;
     // Neutral chroma under the stamp and the caption keeps them pure grey levels.
     const std::string caption = captionFor(title, frame);
     const int textWidth = int(caption.size()) * (kGlyphWidth + 1) * kCaptionScale;

@@ -17,6 +17,9 @@ struct EncoderSettings {
     int height = 0;
     int fps = 25;
     int quality = 0; // x264 CRF or MPEG-4/JPEG qscale; 0 = default
+    // H.264 only: above 0, code as a recorder does (Main profile, CABAC,
+    // deblocking) at this average rate instead of at constant quality.
+    int bitrateKbps = 0;
 };
 
 struct EncodedPicture {
