@@ -34,9 +34,14 @@ TEST(ExportLists, ChannelRecordsAreTakenInOffsetOrder) {
     // Counts beyond the tables are not trusted.
     lists.Fill(ByteView(iTable.data(), 5 * 16), 1000, ByteView(pTable.data(), 512), 5, 100 * 32, 3,
                kByteOrderLittle);
+    std::vector<uint32_t> pending, taken;
+    lists.PendingOffsets(pending);
     std::vector<std::pair<uint32_t, bool>> order;
-    while (auto item = lists.TakeNext())
+    while (auto item = lists.TakeNext()) {
         order.push_back({item->offset / 32, item->fromKeyList});
+        taken.push_back(item->offset);
+    }
+    EXPECT_EQ(pending, taken);
     // Other channels, channel 255 and offsets past the data area are left
     // out; a tie goes to the other-frame list.
     const std::vector<std::pair<uint32_t, bool>> want = {{10, true}, {12, false}, {40, false},
