@@ -1,6 +1,11 @@
 // Type 3 (B, G, R, 0) conversion of D1 pictures: our scalar, SSE2 and AVX2
 // versions against libswscale's yuv420p -> bgr0 on the same planes, and the
 // full-range (JPEG) variant against libswscale's yuvj420p -> bgr0.
+// libswscale picks its code by the processor's features when a context is
+// made; the NoAVX cases hide AVX and everything after it (a processor before
+// Haswell, SSE up to SSE4.2), the SSE2 cases everything after SSE2 (the
+// x86-64 baseline), so that our SSE2 kernel is compared with what libswscale
+// does on a processor where that kernel is the one chosen.
 
 #include "codec/color_convert.h"
 
@@ -10,6 +15,7 @@
 #include <vector>
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -57,8 +63,38 @@ void BM_Convert(benchmark::State& state, qm::ConvertImpl impl, bool fullRange) {
     Count(state);
 }
 
-void BM_Swscale(benchmark::State& state, AVPixelFormat format) {
+enum class Cpu { kAsDetected, kNoAvx, kSse2 };
+
+// The processor's features as libswscale sees them while it lives: forced
+// for the whole run (some choices are made at each call), the detected ones
+// back afterwards.
+class CpuFeatures {
+public:
+    explicit CpuFeatures(Cpu cpu) : m_bForced(cpu != Cpu::kAsDetected) {
+        const int detected = av_get_cpu_flags();
+        if (cpu == Cpu::kNoAvx)
+            av_force_cpu_flags(detected &
+                               ~(AV_CPU_FLAG_AVX | AV_CPU_FLAG_AVXSLOW | AV_CPU_FLAG_AVX2 |
+                                 AV_CPU_FLAG_FMA3 | AV_CPU_FLAG_FMA4 | AV_CPU_FLAG_XOP |
+                                 AV_CPU_FLAG_AVX512 | AV_CPU_FLAG_AVX512ICL | AV_CPU_FLAG_BMI1 |
+                                 AV_CPU_FLAG_BMI2 | AV_CPU_FLAG_SLOW_GATHER));
+        else if (cpu == Cpu::kSse2)
+            av_force_cpu_flags(detected & (AV_CPU_FLAG_MMX | AV_CPU_FLAG_MMXEXT | AV_CPU_FLAG_SSE |
+                                           AV_CPU_FLAG_SSE2 | AV_CPU_FLAG_CMOV));
+    }
+    ~CpuFeatures() {
+        if (m_bForced) av_force_cpu_flags(-1);
+    }
+    CpuFeatures(const CpuFeatures&) = delete;
+    CpuFeatures& operator=(const CpuFeatures&) = delete;
+
+private:
+    bool m_bForced;
+};
+
+void BM_Swscale(benchmark::State& state, AVPixelFormat format, Cpu cpu) {
     Frame f;
+    const CpuFeatures features(cpu);
     SwsContext* sws = sws_getContext(kWidth, kHeight, format, kWidth, kHeight, AV_PIX_FMT_BGR0,
                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws) {
@@ -82,10 +118,15 @@ BENCHMARK_CAPTURE(BM_Convert, Scalar, qm::ConvertImpl::Scalar, false);
 BENCHMARK_CAPTURE(BM_Convert, SSE2, qm::ConvertImpl::SSE2, false);
 BENCHMARK_CAPTURE(BM_Convert, AVX2, qm::ConvertImpl::AVX2, false);
 BENCHMARK_CAPTURE(BM_Convert, Auto, qm::ConvertImpl::Auto, false);
-BENCHMARK_CAPTURE(BM_Swscale, yuv420p, AV_PIX_FMT_YUV420P);
+BENCHMARK_CAPTURE(BM_Swscale, yuv420p, AV_PIX_FMT_YUV420P, Cpu::kAsDetected);
+BENCHMARK_CAPTURE(BM_Swscale, yuv420p_NoAVX, AV_PIX_FMT_YUV420P, Cpu::kNoAvx);
+BENCHMARK_CAPTURE(BM_Swscale, yuv420p_SSE2, AV_PIX_FMT_YUV420P, Cpu::kSse2);
 // Full range (Motion JPEG): read directly, against libswscale from yuvj420p.
+BENCHMARK_CAPTURE(BM_Convert, FullRangeSSE2, qm::ConvertImpl::SSE2, true);
 BENCHMARK_CAPTURE(BM_Convert, FullRangeAuto, qm::ConvertImpl::Auto, true);
-BENCHMARK_CAPTURE(BM_Swscale, yuvj420p, AV_PIX_FMT_YUVJ420P);
+BENCHMARK_CAPTURE(BM_Swscale, yuvj420p, AV_PIX_FMT_YUVJ420P, Cpu::kAsDetected);
+BENCHMARK_CAPTURE(BM_Swscale, yuvj420p_NoAVX, AV_PIX_FMT_YUVJ420P, Cpu::kNoAvx);
+BENCHMARK_CAPTURE(BM_Swscale, yuvj420p_SSE2, AV_PIX_FMT_YUVJ420P, Cpu::kSse2);
 
 } // namespace
 

@@ -130,10 +130,18 @@ void ConvertYuv420(const YuvPlanes& src, uint8_t* out, int width, int height, in
                                       : type == kOutputYUY2 ? k.yuy2
                                                             : k.uyvy;
     if (outStride == 0) outStride = ptrdiff_t(width) * bpp;
-    for (int r = 0; r < rows; ++r) {
+    const convert_detail::RowPairFn pair =
+        type == kOutputBGR0 ? (src.fullRange ? k.bgr0FullPair : k.bgr0Pair) : nullptr;
+    auto outRow = [&](int r) { return out + (bottomUp ? rows - 1 - r : r) * outStride; };
+    int r = 0;
+    for (; pair && r + 2 <= rows; r += 2) {
         const ptrdiff_t c = ptrdiff_t(r >> 1) * src.cStride;
-        uint8_t* dst = out + (bottomUp ? rows - 1 - r : r) * outStride;
-        row(src.y + ptrdiff_t(r) * src.yStride, src.u + c, src.v + c, dst, width);
+        const uint8_t* y = src.y + ptrdiff_t(r) * src.yStride;
+        pair(y, y + src.yStride, src.u + c, src.v + c, outRow(r), outRow(r + 1), width);
+    }
+    for (; r < rows; ++r) {
+        const ptrdiff_t c = ptrdiff_t(r >> 1) * src.cStride;
+        row(src.y + ptrdiff_t(r) * src.yStride, src.u + c, src.v + c, outRow(r), width);
     }
 }
 

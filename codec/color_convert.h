@@ -52,11 +52,17 @@ namespace convert_detail {
 // One output row: `n` pixels starting at pixel 0 of the given rows.
 using RowFn = void (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n);
 
+// Two output rows that share their chroma row: its terms are worked out once.
+using RowPairFn = void (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
+                           uint8_t* out0, uint8_t* out1, int n);
+
 struct RowKernels {
     RowFn bgr0;
     RowFn yuy2;
     RowFn uyvy;
-    RowFn bgr0Full; // type 3 from full-range samples
+    RowFn bgr0Full;               // type 3 from full-range samples
+    RowPairFn bgr0Pair = nullptr; // null: row by row
+    RowPairFn bgr0FullPair = nullptr;
 };
 
 extern const RowKernels kScalarKernels;

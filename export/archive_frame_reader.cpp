@@ -20,6 +20,11 @@ constexpr uint32_t kLastFrameFirstRead = 4096;
 // Damaged tables can leave a wide gap before the next offset: larger frames
 // are read in two parts rather than trusting the gap.
 constexpr uint32_t kLargestFirstRead = 1u << 20;
+// One read more costs about as much as copying this many bytes more: in a
+// virtual machine a system call takes about 2 us, copying from the page
+// cache about 0.1 ns a byte. The other cameras' frames between two of the
+// exported camera's are read along when they are fewer bytes than this.
+constexpr uint32_t kReadGapBytes = 16 * 1024;
 
 } // namespace
 
@@ -87,20 +92,24 @@ void TArchiveFrameReader::ReleaseBlockIndexList_AVI() {
     m_bBlockLoaded = false;
     m_lists.Clear();
     std::vector<uint8_t>().swap(m_data);
+    std::vector<uint8_t>().swap(m_block);
+    std::vector<uint8_t>().swap(m_tables);
+    m_loaded.clear();
+    m_nDataHeld = 0;
     m_nDataLength = 0;
 }
 
 int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     const uint32_t B = m_header.blockSize;
     const uint32_t n = entry.blockNumber;
-    std::vector<uint8_t> headerBytes(kBlockHeaderSize);
+    uint8_t headerBytes[kBlockHeaderSize];
     const auto headerPos = blockHeaderPosition(n, B);
-    if (!headerPos || !ReadExact(m_fd, *headerPos, headerBytes.data(), headerBytes.size())) {
+    if (!headerPos || !ReadExact(m_fd, *headerPos, headerBytes, kBlockHeaderSize)) {
         qmLogAt(6, kTag, "(readVideoFrameFile) Read Block Header Failed #%u\n", n);
         return kExportReadFailed;
     }
     const auto header =
-        parseBlockHeader(ByteView(headerBytes.data(), headerBytes.size()), m_header.byteOrder);
+        parseBlockHeader(ByteView(headerBytes, kBlockHeaderSize), m_header.byteOrder);
     if (!header || !header->hasMarker()) {
         qmLogAt(6, kTag, "(readVideoFrameFile) Wrong block marker-%d\n",
                 header ? int(header->marker) : 0);
@@ -113,68 +122,72 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     }
 
     const uint32_t L = uint32_t(geo->dataLength);
-    std::vector<uint8_t> pTable, iTable;
+    // The tables lie side by side before the block header: one read, into a
+    // buffer kept from block to block (a new one is page faults every time).
+    const size_t tableBytes = size_t(geo->pTableBytes + geo->iTableBytes);
     try {
-        pTable.resize(geo->pTableBytes);
-        iTable.resize(geo->iTableBytes);
+        if (m_tables.size() < tableBytes) m_tables.resize(tableBytes);
     } catch (const std::bad_alloc&) {
         qmLog("Out of memory. Quit.\n");
         return kExportOutOfMemory;
     }
-    const char* failed = nullptr;
-    if (!ReadExact(m_fd, geo->pTablePosition(), pTable.data(), pTable.size()))
-        failed = "PFrameInfo";
-    else if (!ReadExact(m_fd, geo->iTablePosition(), iTable.data(), iTable.size()))
-        failed = "IFrameInfo";
-    if (failed) {
-        qmLogAt(6, kTag, "(readVideoFrameFile) Read %s Failed #%u\n", failed, n);
+    if (geo->iTablePosition() != geo->pTablePosition() + geo->pTableBytes ||
+        !ReadExact(m_fd, geo->pTablePosition(), m_tables.data(), tableBytes)) {
+        qmLogAt(6, kTag, "(readVideoFrameFile) Read PFrameInfo and IFrameInfo Failed #%u\n", n);
         return kExportReadFailed;
     }
+    const ByteView pTable(m_tables.data(), size_t(geo->pTableBytes));
+    const ByteView iTable(m_tables.data() + geo->pTableBytes, size_t(geo->iTableBytes));
 
     m_nDataLength = L;
     m_llDataPosition = geo->dataPosition();
-    // A block that cannot be read whole (too large, or cut short) is read
-    // frame by frame, which keeps the frames before the damage.
-    m_bBlockInMemory = false;
-    if (m_bWholeBlocks && L <= kLargestWholeBlock) {
+    m_nBlockNumber = n;
+    m_loaded.clear();
+    m_nDataHeld = 0;
+    m_bMirrored = false;
+    if (L <= kLargestWholeBlock) {
         try {
-            m_block.resize(L);
-            m_bBlockInMemory = ReadExact(m_fd, m_llDataPosition, m_block.data(), L);
+            if (m_block.size() < L) m_block.resize(L);
+            m_bMirrored = true;
         } catch (const std::bad_alloc&) {
         }
     }
-    m_nBlockNumber = n;
-    const FrameTables tables{ByteView(iTable.data(), iTable.size()), header->iFrameCount,
-                             ByteView(pTable.data(), pTable.size()), header->pFrameCount};
+    const FrameTables tables{iTable, header->iFrameCount, pTable, header->pFrameCount};
     const int group = m_nChannel / kChannelsPerGroup;
-    // Judging the tables reads only a sample of the headers they point at;
-    // the data area is read whole only for a block whose tables fail.
+    m_lists.FillChannels(tables.iTable, tables.iCount, tables.pTable, tables.pCount, L,
+                         m_nChannelMask, m_header.byteOrder);
+    // Judging the tables reads a sample of the headers they point at: read
+    // with the frames, they cost no reads of their own.
+    std::vector<uint32_t> sampled;
+    frameTablesDamaged(tables, *header, group, L, m_header.byteOrder,
+                       [&sampled](uint32_t at) -> std::optional<FrameHeader> {
+                           sampled.push_back(at);
+                           return std::nullopt;
+                       });
+    if (m_bMirrored) ReadWanted(sampled);
     const bool damaged = frameTablesDamaged(
         tables, *header, group, L, m_header.byteOrder,
         [this](uint32_t at) -> std::optional<FrameHeader> {
+            if (Loaded(at, kFrameHeaderSize))
+                return parseFrameHeader(ByteView(m_block.data() + at, kFrameHeaderSize),
+                                        m_header.byteOrder);
             uint8_t bytes[kFrameHeaderSize];
-            if (m_bBlockInMemory && at <= m_block.size() && m_block.size() - at >= kFrameHeaderSize)
-                std::memcpy(bytes, m_block.data() + at, kFrameHeaderSize);
-            else if (!ReadExact(m_fd, m_llDataPosition + at, bytes, kFrameHeaderSize))
+            if (!ReadExact(m_fd, m_llDataPosition + at, bytes, kFrameHeaderSize))
                 return std::nullopt;
             return parseFrameHeader(ByteView(bytes, kFrameHeaderSize), m_header.byteOrder);
         });
-    if (damaged && !m_bBlockInMemory && L <= kLargestWholeBlock) {
-        try {
-            m_block.resize(L);
-            m_bBlockInMemory = ReadExact(m_fd, m_llDataPosition, m_block.data(), L);
-        } catch (const std::bad_alloc&) {
-        }
+    // The data area is read whole only for a block whose tables fail; one
+    // that cannot be (too large, or cut short) is read frame by frame, which
+    // keeps the frames before the damage.
+    if (damaged && m_bMirrored && !Loaded(0, L)) {
+        if (ReadExact(m_fd, m_llDataPosition, m_block.data(), L)) m_loaded.assign({Span{0, L}});
     }
-    if (damaged && m_bBlockInMemory) {
+    if (damaged && m_bMirrored && Loaded(0, L)) {
         const ScannedFrames found =
             scanFrames(ByteView(m_block.data(), L), *header, group, m_header.byteOrder);
         qmLogAt(6, kTag, "(readVideoFrameFile) Block #%u: frame tables damaged, %zu frames found\n",
                 n, found.Count());
         m_lists.FillFromScan(found, m_nChannelMask);
-    } else {
-        m_lists.FillChannels(tables.iTable, tables.iCount, tables.pTable, tables.pCount, L,
-                             m_nChannelMask, m_header.byteOrder);
     }
     m_nBlockOrdinal = entry.listPosition;
     m_nProgressDivisor = header->dataEnd;
@@ -182,26 +195,94 @@ int TArchiveFrameReader::LoadBlock(const BlockEntry& entry) {
     return 0;
 }
 
-bool TArchiveFrameReader::GrowFrameBuffer(size_t length) {
-    if (length <= m_data.size()) return true;
-    try {
-        // Keeps what was read so far: the header may already be in.
-        m_data.resize(length);
-    } catch (const std::bad_alloc&) {
-        qmLog("Out of memory. Quit.\n");
-        return false;
+void TArchiveFrameReader::ReadWanted(const std::vector<uint32_t>& sampled) {
+    const uint32_t L = m_nDataLength;
+    m_wanted.clear();
+    if (m_bWholeBlocks) {
+        // Several cameras' frames make up most of the block.
+        m_wanted.push_back({0, L});
+    } else {
+        // Each frame up to the next frame's offset in the tables (whatever its
+        // camera), so one read usually brings header and payload together.
+        m_lists.PendingOffsets(m_offsets);
+        for (const uint32_t at : m_offsets)
+            if (at <= L && L - at >= kFrameHeaderSize) m_wanted.push_back({at, at + FirstRead(at)});
+        for (const uint32_t at : sampled)
+            if (at <= L && L - at >= kFrameHeaderSize)
+                m_wanted.push_back({at, at + kFrameHeaderSize});
+        std::sort(m_wanted.begin(), m_wanted.end(),
+                  [](const Span& a, const Span& b) { return a.begin < b.begin; });
     }
-    return true;
+    size_t i = 0;
+    while (i < m_wanted.size()) {
+        Span run = m_wanted[i++];
+        while (i < m_wanted.size() && m_wanted[i].begin <= run.end + kReadGapBytes)
+            run.end = std::max(run.end, m_wanted[i++].end);
+        // A failed read leaves its frames to be read one by one.
+        if (ReadExact(m_fd, m_llDataPosition + run.begin, m_block.data() + run.begin,
+                      run.end - run.begin))
+            m_loaded.push_back(run);
+    }
 }
 
-bool TArchiveFrameReader::ReadData(uint32_t offset, uint8_t* out, size_t length) {
-    if (m_bBlockInMemory && offset <= m_block.size() && length <= m_block.size() - offset) {
-        std::memcpy(out, m_block.data() + offset, length);
-        return true;
+uint32_t TArchiveFrameReader::FirstRead(uint32_t at) const {
+    const auto next = m_lists.NextFrameStart(at);
+    return std::clamp<uint32_t>(next ? std::min(*next - at, kLargestFirstRead)
+                                     : kLastFrameFirstRead,
+                                kFrameHeaderSize, m_nDataLength - at);
+}
+
+bool TArchiveFrameReader::Loaded(uint32_t offset, size_t length) const {
+    // The last span beginning at or before the offset.
+    auto it = std::upper_bound(m_loaded.begin(), m_loaded.end(), offset,
+                               [](uint32_t at, const Span& s) { return at < s.begin; });
+    if (it == m_loaded.begin()) return false;
+    --it;
+    return offset <= it->end && length <= it->end - offset;
+}
+
+const uint8_t* TArchiveFrameReader::DataBytes(uint32_t offset, size_t length) {
+    if (m_bMirrored) {
+        if (Loaded(offset, length)) return m_block.data() + offset;
+        if (offset <= m_nDataLength && length <= m_nDataLength - offset &&
+            ReadExact(m_fd, m_llDataPosition + offset, m_block.data() + offset, length)) {
+            const Span read{offset, uint32_t(offset + length)};
+            auto it = std::upper_bound(m_loaded.begin(), m_loaded.end(), read.begin,
+                                       [](uint32_t at, const Span& s) { return at < s.begin; });
+            it = m_loaded.insert(it, read);
+            // Keeps the spans apart: a read may join its neighbours.
+            if (it != m_loaded.begin() && std::prev(it)->end >= it->begin) {
+                std::prev(it)->end = std::max(std::prev(it)->end, it->end);
+                it = std::prev(m_loaded.erase(it));
+            }
+            while (std::next(it) != m_loaded.end() && std::next(it)->begin <= it->end) {
+                it->end = std::max(it->end, std::next(it)->end);
+                m_loaded.erase(std::next(it));
+            }
+            return m_block.data() + offset;
+        }
+    } else {
+        // The frame's first part may be in already: only the rest is read.
+        const bool more = m_nDataHeld != 0 && offset == m_nDataAt && length > m_nDataHeld;
+        if (m_nDataHeld != 0 && offset == m_nDataAt && length <= m_nDataHeld) return m_data.data();
+        const size_t from = more ? m_nDataHeld : 0;
+        try {
+            // Keeps what was read so far.
+            if (m_data.size() < length) m_data.resize(length);
+        } catch (const std::bad_alloc&) {
+            qmLog("Out of memory. Quit.\n");
+            return nullptr;
+        }
+        m_nDataHeld = 0;
+        if (ReadExact(m_fd, m_llDataPosition + offset + from, m_data.data() + from,
+                      length - from)) {
+            m_nDataAt = offset;
+            m_nDataHeld = uint32_t(length);
+            return m_data.data();
+        }
     }
-    if (ReadExact(m_fd, m_llDataPosition + offset, out, length)) return true;
     qmLogAt(6, kTag, "(readVideoFrameFile) Read Block Data Failed #%u\n", m_nBlockNumber);
-    return false;
+    return nullptr;
 }
 
 void TArchiveFrameReader::PublishProgress(uint32_t positionAfterHeader) {
@@ -234,23 +315,16 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
             m_bBlockLoaded = false;
             continue;
         }
-        // Only the exported camera's frames are read, not the block's whole
-        // data area: with 16 cameras that is a sixteenth of the bytes. The
-        // next frame's offset in the tables bounds this one, so one read
-        // usually brings header and payload together.
+        // Normally already read with the block's other wanted parts.
         const uint32_t at = item->offset;
         if (at > m_nDataLength || m_nDataLength - at < kFrameHeaderSize) {
             ++m_nDamaged;
             continue;
         }
-        const auto next = m_lists.NextFrameStart(at);
-        const uint32_t first = std::clamp<uint32_t>(next ? std::min(*next - at, kLargestFirstRead)
-                                                         : kLastFrameFirstRead,
-                                                    kFrameHeaderSize, m_nDataLength - at);
-        if (!GrowFrameBuffer(first)) return kExportOutOfMemory;
-        if (!ReadData(at, m_data.data(), first)) return kExportReadFailed;
-        const auto header =
-            parseFrameHeader(ByteView(m_data.data(), kFrameHeaderSize), m_header.byteOrder);
+        const uint32_t first = FirstRead(at);
+        const uint8_t* bytes = DataBytes(at, first);
+        if (!bytes) return kExportReadFailed;
+        const auto header = parseFrameHeader(ByteView(bytes, kFrameHeaderSize), m_header.byteOrder);
         if (!header || header->channel >= 32 || !(m_nChannelMask >> header->channel & 1u)) {
             ++m_nDamaged;
             continue;
@@ -270,11 +344,10 @@ int TArchiveFrameReader::readVideoFrameFile(ExportFrame& frame) {
         const uint32_t span = std::min(header->payloadBytes(), m_nDataLength - after);
         const uint32_t whole = kFrameHeaderSize + span;
         if (whole > first) {
-            if (!GrowFrameBuffer(whole)) return kExportOutOfMemory;
-            if (!ReadData(at + first, m_data.data() + first, whole - first))
-                return kExportReadFailed;
+            bytes = DataBytes(at, whole);
+            if (!bytes) return kExportReadFailed;
         }
-        const ByteView payload(m_data.data() + kFrameHeaderSize, span);
+        const ByteView payload(bytes + kFrameHeaderSize, span);
         const auto built = BuildExportFrame(*header, payload, m_context, frame);
         if (!built) {
             qmLogAt(6, kTag,

@@ -2,8 +2,9 @@
 // The export's reader of an archive file: walks the blocks of the exported
 // channel's group in table order, reading each block's header and frame
 // tables itself through its own descriptor and its own offset lists, then
-// only the channel's frames, which it returns one by one with their sound
-// decoded.
+// the parts of the data area that hold the channel's frames (in as few reads
+// as pay), which it returns one by one with their sound decoded, their video
+// lent from its buffer.
 // It shares nothing with the storage reader, whose threads may be playing the
 // same archive meanwhile.
 
@@ -44,15 +45,28 @@ public:
     // Entries carry their mini header, block number and list position; their
     // tables are read with the block.
     const std::vector<BlockEntry>& BlockList() const { return m_AVIBlockIndexList; }
-    // Capacity of the frame buffer: it only grows while the list lives.
-    size_t DataCapacity() const { return m_data.size(); }
+    // Capacity of the frame buffers: they only grow while the list lives.
+    size_t DataCapacity() const { return m_data.size() + m_block.size(); }
 
 private:
+    struct Span {
+        uint32_t begin;
+        uint32_t end;
+    };
     int LoadBlock(const BlockEntry& entry);
-    // Makes room for `length` bytes of the current frame; false after logging.
-    bool GrowFrameBuffer(size_t length);
-    // Reads bytes of the loaded block's data area; false after logging.
-    bool ReadData(uint32_t offset, uint8_t* out, size_t length);
+    // Reads, before any frame of the block is taken, the parts of the data
+    // area that its frames and the headers sampled from its tables occupy.
+    void ReadWanted(const std::vector<uint32_t>& sampled);
+    bool Loaded(uint32_t offset, size_t length) const;
+    // What the first read of the frame at `offset` takes: up to the next
+    // frame's offset in the tables, whatever its camera, so that one read
+    // usually brings header and payload together. `offset` leaves room for a
+    // header in the data area.
+    uint32_t FirstRead(uint32_t offset) const;
+    // Bytes [offset, offset + length) of the loaded block's data area, read
+    // when they are not in memory yet; null after logging. The pointer is
+    // valid until the next call (frames lend their bytes from it).
+    const uint8_t* DataBytes(uint32_t offset, size_t length);
     bool Cancelled() const { return m_settings.cancel && m_settings.cancel->load() != 0; }
     void PublishProgress(uint32_t positionAfterHeader);
     bool Fail(const std::string& error);
@@ -69,16 +83,24 @@ private:
 
     std::vector<BlockEntry> m_AVIBlockIndexList; // the group's blocks in table order
     size_t m_nCursor = 0;
-    std::vector<uint8_t> m_data;   // the current frame's bytes; grows, never shrinks
     uint64_t m_llDataPosition = 0; // the loaded block's data area in the file
     uint32_t m_nDataLength = 0;
     uint32_t m_nBlockNumber = 0;
     bool m_bBlockLoaded = false;
-    // With several cameras a block's data area is read whole into m_block.
+    // A data area up to this size is read into m_block at its own offsets,
+    // in as few reads as pay; a larger one frame by frame into m_data. With
+    // several cameras it is read whole.
     static constexpr uint32_t kLargestWholeBlock = 64u << 20;
     bool m_bWholeBlocks = false;
-    bool m_bBlockInMemory = false;
+    bool m_bMirrored = false;
     std::vector<uint8_t> m_block;
+    std::vector<Span> m_loaded;    // the parts of m_block read, ascending and apart
+    std::vector<uint8_t> m_data;   // a frame of a larger data area; grows, never shrinks
+    uint32_t m_nDataAt = 0;        // its offset in the data area
+    uint32_t m_nDataHeld = 0;      // and the bytes of it read
+    std::vector<uint8_t> m_tables; // the loaded block's PFrameInfo and IFrameInfo
+    std::vector<uint32_t> m_offsets;
+    std::vector<Span> m_wanted;
     ExportChannelLists m_lists;
     uint32_t m_nBlockOrdinal = 0;    // position of the loaded block in the list
     uint32_t m_nProgressDivisor = 0; // the block header's progress reference

@@ -12,7 +12,9 @@ TAviSegmentDriver::TAviSegmentDriver(CQMAvi& avi, IExportFrameReader& reader, Ex
 
 int TAviSegmentDriver::WriteFrame() {
     const ExportFrame& f = m_frame;
-    int r = m_avi.WriteChunk(f.videoKind, f.length, f.video.data(), f.seconds, f.subsecond);
+    const ByteView video = f.Video();
+    int r =
+        m_avi.WriteChunk(f.videoKind, uint32_t(video.size()), video.data(), f.seconds, f.subsecond);
     if (r < 0) return r;
     if (f.hasAudio && !f.audio.empty() && m_settings.withAudio) {
         r = m_avi.WriteChunk(kAviAudio, uint32_t(f.audio.size()), f.audio.data(), f.seconds,

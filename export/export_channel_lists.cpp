@@ -68,6 +68,16 @@ std::optional<uint32_t> ExportChannelLists::NextFrameStart(uint32_t offset) cons
     return *next;
 }
 
+void ExportChannelLists::PendingOffsets(std::vector<uint32_t>& out) const {
+    out.clear();
+    for (size_t k = m_nKeyHead, o = m_nOtherHead; k < m_key.size() || o < m_other.size();) {
+        if (k < m_key.size() && (o == m_other.size() || m_key[k].offset < m_other[o]))
+            out.push_back(m_key[k++].offset);
+        else
+            out.push_back(m_other[o++]);
+    }
+}
+
 std::optional<ExportChannelLists::Item> ExportChannelLists::TakeNext() {
     const bool haveKey = KeyFrames() != 0;
     const bool haveOther = OtherFrames() != 0;

@@ -51,6 +51,8 @@ public:
     // The element with the smaller offset (a tie goes to the other-frame
     // list), removed from its list; nullopt when both lists are used up.
     std::optional<Item> TakeNext();
+    // The offsets TakeNext has yet to give, in the order it gives them.
+    void PendingOffsets(std::vector<uint32_t>& out) const;
     void Clear();
 
     size_t KeyFrames() const { return m_key.size() - m_nKeyHead; }

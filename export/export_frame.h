@@ -29,8 +29,7 @@ enum ExportReadResult : int {
     kExportEmptyList = -13,
 };
 
-// Buffer sizes the export starts with; the readers grow them.
-constexpr size_t kExportVideoBufferBytes = 2097152;
+// Sound buffer size the export starts with; the readers grow it.
 constexpr size_t kExportAudioBufferBytes = 65536;
 // A grown video buffer keeps this much room beyond the frame.
 constexpr size_t kExportVideoMargin = 2048;
@@ -52,11 +51,31 @@ struct ExportFrameInfo {
 };
 
 struct ExportFrame : ExportFrameInfo {
-    std::vector<uint8_t> video; // its size is the buffer's capacity
-    uint32_t length = 0;        // bytes of the frame in `video`
+    // The frame's own copy of its bytes, when they could not be lent (see
+    // Lend); its size is the buffer's capacity. Grows on demand: a buffer
+    // allocated up front costs a page fault per page on every export.
+    std::vector<uint8_t> video;
+    uint32_t length = 0;        // bytes of the frame
     std::vector<uint8_t> audio; // this frame's decoded PCM; empty when none
 
-    ExportFrame() : video(kExportVideoBufferBytes) { audio.reserve(kExportAudioBufferBytes); }
+    ExportFrame() { audio.reserve(kExportAudioBufferBytes); }
+
+    // The frame's bytes: lent by the reader that filled the frame, or its own.
+    ByteView Video() const {
+        if (m_lent) return ByteView(m_lent, length);
+        return ByteView(video.data(), std::min<size_t>(length, video.size()));
+    }
+    // The bytes stay in the reader's buffer rather than being copied: valid
+    // until that reader's next ReadFrame, which writers never outlive.
+    void Lend(const uint8_t* bytes, uint32_t size) {
+        m_lent = bytes;
+        length = size;
+    }
+    // `video` holds the bytes again (length is the caller's to set).
+    void Own() { m_lent = nullptr; }
+
+private:
+    const uint8_t* m_lent = nullptr;
 };
 
 // A frame kept aside (queued, or held before a range begins): exactly its
@@ -69,7 +88,8 @@ struct HeldFrame {
     static HeldFrame Of(const ExportFrame& frame) {
         HeldFrame held;
         held.info = frame;
-        held.video.assign(frame.video.begin(), frame.video.begin() + frame.length);
+        const ByteView bytes = frame.Video();
+        held.video.assign(bytes.data(), bytes.data() + bytes.size());
         held.audio = frame.audio;
         return held;
     }
@@ -80,6 +100,7 @@ struct HeldFrame {
         if (frame.video.size() < video.size())
             frame.video.resize(video.size() + kExportVideoMargin);
         std::copy(video.begin(), video.end(), frame.video.begin());
+        frame.Own();
         frame.length = uint32_t(video.size());
         frame.audio = std::move(audio);
         static_cast<ExportFrameInfo&>(frame) = info;
@@ -104,7 +125,7 @@ public:
 class IExportAudioDecoder;
 
 // Called for every picture a writer puts into a file, with its camera (0-31)
-// and the frame as read (video[0..length) are the bytes the recording stored).
+// and the frame as read (Video() are the bytes the recording stored).
 // Called for every piece of the source a reader read, with its offset: a
 // source too large to hash whole is vouched for by these.
 using SourceReadCallback = std::function<void(uint64_t offset, ByteView bytes)>;

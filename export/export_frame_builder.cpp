@@ -52,8 +52,11 @@ std::optional<int> BuildExportFrame(const FrameHeader& header, ByteView payload,
     const bool streamHeader =
         key && context.codec == kCodecSOLO && !HasMpeg4StreamHeader(first.data(), first.size());
     const size_t extra = streamHeader ? kMpeg4HeaderBytes : 0;
+    // A stream in one piece is lent from the reader's buffer as it is; only
+    // one in several pieces (or given a header) is put together in the frame.
+    const bool lend = parts->count == 1 && extra == 0;
     try {
-        if (streamBytes + kMpeg4HeaderBytes > frame.video.size()) {
+        if (!lend && streamBytes + kMpeg4HeaderBytes > frame.video.size()) {
             // Free first: the old contents are not needed and memory may be short.
             std::vector<uint8_t>().swap(frame.video);
             frame.video.resize(streamBytes + kExportVideoMargin);
@@ -77,6 +80,11 @@ std::optional<int> BuildExportFrame(const FrameHeader& header, ByteView payload,
     frame.timeZone = header.timeZone;
     frame.correction = header.correction;
     frame.sequence = header.sequence;
+    if (lend) {
+        frame.Lend(first.data(), uint32_t(streamBytes));
+        return int(frame.length);
+    }
+    frame.Own();
     if (streamHeader) {
         const auto vol = Mpeg4StreamHeader(frame.width, frame.height);
         std::memcpy(frame.video.data(), vol.data(), vol.size());

@@ -27,7 +27,8 @@ struct ExportFrameContext {
 // Fills `frame` and returns its length, or kExportOutOfMemory; nullopt when
 // the frame is damaged (its video area does not hold what its header says)
 // and must be skipped. `payload` is the bytes after the frame header; it may
-// be shorter than the frame claims.
+// be shorter than the frame claims. The frame may borrow its video from
+// `payload` (ExportFrame::Lend), which must then outlive the frame's use.
 std::optional<int> BuildExportFrame(const FrameHeader& header, ByteView payload,
                                     const ExportFrameContext& context, ExportFrame& frame);
 

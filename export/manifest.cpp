@@ -264,8 +264,8 @@ void ManifestBuilder::SetSource(const std::string& path, const std::string& kind
 }
 
 void ManifestBuilder::AddPicture(int channel, const ExportFrame& frame) {
-    const size_t length = std::min<size_t>(frame.length, frame.video.size());
-    const ByteView bytes(frame.video.data(), length);
+    const ByteView bytes = frame.Video();
+    const size_t length = bytes.size();
     Picture picture;
     picture.time = ToStoredMs(frame.seconds, frame.subsecond / 1000);
     picture.key = frame.key;

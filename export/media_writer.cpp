@@ -214,7 +214,8 @@ bool TMediaWriter::Open(const ExportFrame& first, const std::string& path) {
     video->width = first.width;
     video->height = first.height;
     m_pVideo->time_base = AVRational{1, 1000};
-    const auto extradata = VideoExtradata(first.videoKind, first.video.data(), first.length);
+    const ByteView picture = first.Video();
+    const auto extradata = VideoExtradata(first.videoKind, picture.data(), picture.size());
     if (!setExtradata(video, extradata.data(), extradata.size())) return Fail("out of memory");
 
     if (m_settings.withAudio && first.hasAudio) {
@@ -365,7 +366,8 @@ bool TMediaWriter::Write(const ExportFrame& frame, const std::string& path) {
     if (!FlushHeldPicture(pts)) return false;
     if (!WriteClock(recorded)) return false;
     try {
-        m_held.assign(frame.video.begin(), frame.video.begin() + frame.length);
+        const ByteView picture = frame.Video();
+        m_held.assign(picture.data(), picture.data() + picture.size());
     } catch (const std::bad_alloc&) {
         return Fail("out of memory");
     }
@@ -383,8 +385,8 @@ bool TMediaWriter::Write(const ExportFrame& frame, const std::string& path) {
 bool TMediaWriter::Close() {
     if (!m_pContext) return m_strError.empty();
     bool ok = m_strError.empty() && FlushHeldPicture(std::nullopt);
-    if (ok && m_pAlac &&
-        !m_pAlac->Finish([this](AVPacket* p) { return SendAlac(p); }) && m_strError.empty())
+    if (ok && m_pAlac && !m_pAlac->Finish([this](AVPacket* p) { return SendAlac(p); }) &&
+        m_strError.empty())
         ok = Fail(m_path + ": sound: " + m_pAlac->Error());
     ok = ok && m_strError.empty();
     if (ok) {

@@ -118,7 +118,8 @@ bool TStepSource::Fetch(int channel, uint32_t from, uint32_t to) {
         f.width = frame.width;
         f.height = frame.height;
         f.videoKind = frame.videoKind;
-        f.bytes.assign(frame.video.begin(), frame.video.begin() + length);
+        const ByteView video = frame.Video();
+        f.bytes.assign(video.data(), video.data() + video.size());
         bytes += f.bytes.size();
         // Recorded order is time order; a frame out of it would break the
         // searches below and is left out.

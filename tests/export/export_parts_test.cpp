@@ -34,9 +34,14 @@ TEST(ExportLists, ChannelRecordsAreTakenInOffsetOrder) {
     // Counts beyond the tables are not trusted.
     lists.Fill(ByteView(iTable.data(), 5 * 16), 1000, ByteView(pTable.data(), 512), 5, 100 * 32, 3,
                kByteOrderLittle);
+    std::vector<uint32_t> pending, taken;
+    lists.PendingOffsets(pending);
     std::vector<std::pair<uint32_t, bool>> order;
-    while (auto item = lists.TakeNext())
+    while (auto item = lists.TakeNext()) {
         order.push_back({item->offset / 32, item->fromKeyList});
+        taken.push_back(item->offset);
+    }
+    EXPECT_EQ(pending, taken);
     // Other channels, channel 255 and offsets past the data area are left
     // out; a tie goes to the other-frame list.
     const std::vector<std::pair<uint32_t, bool>> want = {{10, true}, {12, false}, {40, false},
@@ -86,9 +91,10 @@ TEST(ExportFrameBuilder, Mpeg4KeyFramesWithoutAStreamHeaderGetOneForTheirSize) {
         ExportFrame frame;
         ASSERT_EQ(Recorded(true, height, solo).Build(frame, kCodecSOLO), 30 + int(vop.size()));
         const auto header = Mpeg4StreamHeader(704, height);
-        EXPECT_TRUE(std::equal(header.begin(), header.end(), frame.video.begin()));
-        EXPECT_EQ(frame.video[27], last);
-        EXPECT_TRUE(std::equal(vop.begin(), vop.end(), frame.video.begin() + 30));
+        const ByteView built = frame.Video();
+        EXPECT_TRUE(std::equal(header.begin(), header.end(), built.data()));
+        EXPECT_EQ(built.data()[27], last);
+        EXPECT_TRUE(std::equal(vop.begin(), vop.end(), built.data() + 30));
         EXPECT_EQ(frame.videoKind, kAviVideoMpeg4);
         EXPECT_EQ(frame.subsecond, 250000u);
     }
@@ -98,10 +104,10 @@ TEST(ExportFrameBuilder, Mpeg4KeyFramesWithoutAStreamHeaderGetOneForTheirSize) {
     std::vector<uint8_t> own = solo;
     own.insert(own.begin() + 64, {0x00, 0x00, 0x01, 0x20, 0x08});
     EXPECT_EQ(Recorded(true, 480, own).Build(other, kCodecSOLO), int(vop.size()) + 5);
-    EXPECT_EQ(other.video[3], 0x20);
+    EXPECT_EQ(other.Video().data()[3], 0x20);
 }
 
-TEST(ExportFrameBuilder, DamagedFramesAreSkippedAndBigOnesGrowTheBuffer) {
+TEST(ExportFrameBuilder, DamagedFramesAreSkippedWholeOnesLentAndPiecesJoinedInAGrownBuffer) {
     ExportFrame frame;
     Recorded lying(true, 240, std::vector<uint8_t>(100, 1));
     storeLE32(lying.payload.data(), 5000);
@@ -112,10 +118,32 @@ TEST(ExportFrameBuilder, DamagedFramesAreSkippedAndBigOnesGrowTheBuffer) {
     cut.payload.resize(50); // the block ends inside the frame
     EXPECT_FALSE(cut.Build(frame, kCodecH264));
 
+    // A stream in one piece stays where the reader has it.
     frame.video.assign(16, 0);
-    EXPECT_EQ(Recorded(true, 240, std::vector<uint8_t>(70000, 3)).Build(frame, kCodecMJPG), 70000);
-    EXPECT_EQ(frame.video.size(), 70000u + kExportVideoMargin);
+    const Recorded whole(true, 240, std::vector<uint8_t>(70000, 3));
+    EXPECT_EQ(whole.Build(frame, kCodecMJPG), 70000);
+    EXPECT_EQ(frame.Video().data(), whole.payload.data() + 4);
+    EXPECT_EQ(frame.Video().size(), 70000u);
     EXPECT_EQ(frame.videoKind, kAviVideoMjpeg);
+
+    // A key frame in sections is joined in the frame's own buffer, grown for it.
+    std::vector<uint8_t> sections;
+    for (const uint32_t size : {9u, 4u, 70000u}) {
+        std::vector<uint8_t> head(kChipSectionSize, 0);
+        storeBE32(head.data() + kChipSectionLengthOffset, size);
+        sections.insert(sections.end(), head.begin(), head.end());
+        sections.insert(sections.end(), size, uint8_t(size));
+    }
+    const Recorded pieces(true, 240, sections);
+    EXPECT_EQ(pieces.Build(frame, kCodecSTHD), 70013);
+    EXPECT_EQ(frame.video.size(), 70013u + kExportVideoMargin);
+    const ByteView joined = frame.Video();
+    ASSERT_EQ(joined.size(), 70013u);
+    EXPECT_EQ(joined.data(), frame.video.data());
+    EXPECT_EQ(joined.data()[0], 9);
+    EXPECT_EQ(joined.data()[9], 4);
+    EXPECT_EQ(joined.data()[13], 0x70); // 70000 & 0xFF
+    EXPECT_EQ(joined.data()[70012], 0x70);
 }
 
 // "Decodes" each byte of sound into two bytes; refuses type 9.

@@ -101,10 +101,12 @@ std::vector<Packet> RecordedFrames(const std::string& archive, int channel) {
     TArchiveFrameReader reader;
     if (fd < 0 || !reader.bBuildBlockIndexList_AVI(fd, channel)) return frames;
     ExportFrame frame;
-    while (reader.ReadFrame(frame) >= 0)
+    while (reader.ReadFrame(frame) >= 0) {
+        const ByteView video = frame.Video();
         frames.push_back(Packet{ToStoredMs(frame.seconds, frame.subsecond / 1000),
                                 frame.key,
-                                {frame.video.begin(), frame.video.begin() + frame.length}});
+                                {video.data(), video.data() + video.size()}});
+    }
     ::close(fd);
     return frames;
 }

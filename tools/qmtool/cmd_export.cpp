@@ -114,12 +114,29 @@ std::optional<SourceFacts> PrepareSource(const std::string& path, qm::SaveAviReq
 }
 
 // Without --force, numbered files of an earlier export beside NAME.avi would
-// be mistaken for this export's: they count as existing outputs too.
+// be mistaken for this export's: they count as existing outputs too. The
+// folder is listed once: asking for each of the 998 names costs more than
+// the rest of a short export.
 std::optional<std::string> ExistingSegment(const std::string& out) {
+    const std::filesystem::path first(qm::SegmentFileName(out, 2));
+    const std::filesystem::path folder =
+        first.parent_path().empty() ? std::filesystem::path(".") : first.parent_path();
+    // Every numbered name shares the part before the number.
+    const std::string numbered = first.filename().string();
+    const std::string stem = numbered.substr(0, numbered.size() - std::string("002.avi").size());
+    std::set<std::string> present;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.compare(0, stem.size(), stem) == 0) present.insert(std::move(name));
+    }
     struct stat st {};
     for (int n = 2; n <= 999; ++n) {
         const std::string name = qm::SegmentFileName(out, n);
-        if (::lstat(name.c_str(), &st) == 0) return name;
+        const bool listed = present.count(std::filesystem::path(name).filename().string()) != 0;
+        // A folder that cannot be listed is asked name by name.
+        if (ec ? ::lstat(name.c_str(), &st) == 0 : listed) return name;
     }
     return std::nullopt;
 }

@@ -244,9 +244,8 @@ void CheckAgainstSource(Manifest& m, const std::string& sourcePath) {
         const bool read = qm::ReadSourceFrames(
             sourcePath, camera - 1, first, last,
             [&](const qm::ExportFrame& f) {
-                const size_t length = std::min<size_t>(f.length, f.video.size());
-                frames.push_back({qm::ToStoredMs(f.seconds, f.subsecond / 1000),
-                                  qm::Sha256Hex(qm::ByteView(f.video.data(), length))});
+                frames.push_back(
+                    {qm::ToStoredMs(f.seconds, f.subsecond / 1000), qm::Sha256Hex(f.Video())});
             },
             error);
         if (!read) {
