@@ -103,7 +103,9 @@ TEST(ExportFrameBuilder, Mpeg4KeyFramesWithoutAStreamHeaderGetOneForTheirSize) {
     // A key frame with its own header keeps it and gets no second one.
     std::vector<uint8_t> own = solo;
     own.insert(own.begin() + 64, {0x00, 0x00, 0x01, 0x20, 0x08});
-    EXPECT_EQ(Recorded(true, 480, own).Build(other, kCodecSOLO), int(vop.size()) + 5);
+    // The frame lends the recorded bytes: they must outlive it.
+    const Recorded withHeader(true, 480, own);
+    EXPECT_EQ(withHeader.Build(other, kCodecSOLO), int(vop.size()) + 5);
     EXPECT_EQ(other.Video().data()[3], 0x20);
 }
 
