@@ -137,6 +137,32 @@ TEST_F(MainWindow, CommandLineOpenAppliesTheModeAndTheCameraMap) {
     EXPECT_FALSE(m_dlg->Control(cmd::kFastForward)->isEnabled());
 }
 
+// The split the command line asks for is applied after the open has started
+// playing in 2 x 2; the cameras it adds start from the recording's first key
+// frame with the others instead of waiting for their next one.
+TEST_F(MainWindow, CommandLineSplitShowsAddedCamerasFromTheFirstFrame) {
+    m_dlg->SetRecordingPath(QString::fromStdString(TestRecordings().eightCameras));
+    m_dlg->SetMode(3);
+    m_dlg->show();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->IsFileOpen(); }, 5000));
+    ASSERT_EQ(m_dlg->Player().DisplayMode(), 3);
+    std::array<int64_t, 8> first{};
+    first.fill(-1);
+    const bool all = PumpUntil(
+        [&] {
+            for (int c = 0; c < 8; ++c)
+                if (const auto shown = m_dlg->Player().ShownFrame(c); shown && first[c] < 0)
+                    first[c] = int64_t(shown->time) * 1000 + shown->microseconds / 1000;
+            return std::all_of(first.begin(), first.end(), [](int64_t ms) { return ms >= 0; });
+        },
+        10000);
+    ASSERT_TRUE(all);
+    // Key frames come every half second; the first is at the start. Cameras
+    // 1 to 4 were on view from the open.
+    for (int c = 4; c < 8; ++c)
+        EXPECT_EQ(first[c], int64_t(m_dlg->StartTime()) * 1000) << "camera " << c + 1;
+}
+
 TEST_F(MainWindow, FailedOpensSayWhyAndLeaveNothingOpen) {
     m_dlg->show();
     OpenThroughDialog(TestRecordings().missing);
