@@ -330,6 +330,7 @@ struct Stretch {
     std::array<int64_t, qm::kMaxChannels> fromMs{}, toMs{};
     uint64_t drawsFrom = 0, drawsTo = 0;
     int64_t wallFromNs = 0, wallToNs = 0;
+    bool reachedEnd = false;
 };
 
 void Mark(Window& window, uint32_t cameras, std::array<int64_t, qm::kMaxChannels>& at) {
@@ -370,12 +371,21 @@ int FastPlay(const std::string& source, bool reverse, int seconds) {
         s.drawsFrom = player.DrawCount();
         s.wallFromNs = MonotonicNs();
     };
-    auto end = [&](Stretch& s) {
-        s.wallToNs = MonotonicNs();
+    // The player tells the end some ticks of its interval timer after the
+    // last picture; the stretch's time ends with the last picture drawn.
+    uint64_t lastDraws = 0;
+    int64_t lastDrawNs = 0;
+    auto end = [&](Stretch& s, bool reachedEnd) {
         s.drawsTo = player.DrawCount();
+        s.wallToNs = reachedEnd && lastDrawNs > s.wallFromNs ? lastDrawNs : MonotonicNs();
+        s.reachedEnd = reachedEnd;
         Mark(window, cameras, s.toMs);
     };
     auto atEnd = [&] {
+        if (const uint64_t draws = player.DrawCount(); draws != lastDraws) {
+            lastDraws = draws;
+            lastDrawNs = MonotonicNs();
+        }
         const auto activity = player.State().activity;
         if (activity == qm::Activity::kEnded) return true;
         if (!reverse) return false;
@@ -392,7 +402,7 @@ int FastPlay(const std::string& source, bool reverse, int seconds) {
     while (true) {
         const int64_t left = (wallLimit - MonotonicNs()) / 1000000;
         const bool ended = left > 0 && LoopUntil(atEnd, 20, left);
-        end(stretches.back());
+        end(stretches.back(), ended);
         if (!ended || MonotonicNs() >= wallLimit) break;
         // Back to the start (the end in reverse) and on.
         if (!reverse) window.JumpTo(facts.rangeStart, 10000);
@@ -414,10 +424,19 @@ int FastPlay(const std::string& source, bool reverse, int seconds) {
             const int64_t from = s.fromMs[size_t(c)], to = s.toMs[size_t(c)];
             furthest = std::max(furthest, std::abs(to - from));
             // The frame shown at the start was drawn before the stretch began.
-            size_t passed =
-                KeysBetween(keys[size_t(c)], uint32_t(from / 1000), uint32_t(to / 1000));
+            // Key frames of the recording's last second are always shown.
+            const auto& mine = keys[size_t(c)];
+            const uint32_t a = uint32_t(std::min(from, to) / 1000);
+            const uint32_t b = uint32_t(std::max(from, to) / 1000);
+            const uint32_t lastSecond = facts.end > 0 ? facts.end - 1 : 0;
+            size_t always = 0;
+            size_t passed = KeysBetween(mine, a, b);
+            if (!reverse && s.reachedEnd && b >= lastSecond) {
+                always = KeysBetween(mine, std::max(a, lastSecond), b);
+                passed -= always;
+            }
             if (passed > 0) --passed;
-            due += (passed + size_t(every) - 1) / size_t(every);
+            due += (passed + size_t(every) - 1) / size_t(every) + always;
         }
         recordedMs += double(furthest);
     }
@@ -436,8 +455,9 @@ int FastPlay(const std::string& source, bool reverse, int seconds) {
 
 // --- long play ------------------------------------------------------------------
 
-// Frames per second of a camera, from its blocks' tables: frames per key frame
-// over the usual key frame interval.
+// Frames per second of a camera, from its blocks' tables (key frames in one,
+// the others in the second): frames per key frame over the usual key frame
+// interval.
 double FramesPerSecond(const qm::CQMParseIndex& reader, int channel) {
     uint64_t frames = 0, keyFrames = 0;
     std::vector<uint32_t> keyTimes;
@@ -460,19 +480,23 @@ double FramesPerSecond(const qm::CQMParseIndex& reader, int channel) {
     for (size_t i = 1; i < keyTimes.size(); ++i)
         if (keyTimes[i] > keyTimes[i - 1]) steps.push_back(double(keyTimes[i] - keyTimes[i - 1]));
     if (!keyFrames || steps.empty()) return 0;
-    return double(frames) / double(keyFrames) / Percentile(steps, 0.5);
+    return double(frames + keyFrames) / double(keyFrames) / Percentile(steps, 0.5);
 }
 
 int Play(const std::string& name, const std::string& source, int mode, int seconds, int speed,
          int width, int height) {
     const double load = LoadAverage();
-    Window window(source, mode);
+    // The command line takes the splits up to 4 x 4; the 32 split is chosen
+    // in the window once the recording is open.
+    Window window(source, std::min(mode, 4));
     qm::CQMPlayerEx& player = window.Player();
     if (width > 0) {
         // The split fills the video area of a window that size.
         window.Dlg().resize(width, height);
     }
     auto any = [](const qm::FrameRecord&) { return true; };
+    if (mode > 4 && LoopUntil([&] { return window.Dlg().IsRecordingOpen(); }, 5, 30000))
+        window.Dlg().SetDisplayMode(mode);
     if (!LoopUntil([&] { return window.EveryCellShows(any); }, 5, 30000)) {
         std::fprintf(stderr, "qm_responsiveness: the recording did not start playing\n");
         return 1;
