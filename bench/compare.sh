@@ -13,8 +13,10 @@
 #   d1x16   16 cameras 704 x 480 H.264, D1_SECONDS (default 600; 1800 gives the 30 minutes
 #           of the target, at about 1.1 GB and 15 CPU minutes of mkrec),
 #           for export, opening and the player;
-#   d1dec   the same cameras for DEC_SECONDS (default 60), for decoding;
-#   hd4     4 cameras 1920 x 1080 H.264, HD_SECONDS (default 60) for decoding and
+#   d1dec   16 cameras 704 x 480 of camera-like footage (mkrec --content camera, 1 Mbit/s)
+#           for DEC_SECONDS (default 60), for decoding;
+#   hd4     4 cameras 1920 x 1080 H.264: camera-like footage (4 Mbit/s) for
+#           HD_SECONDS (default 60) for decoding, the pattern for
 #           HDX_SECONDS (default 600, about 500 MB) for export, long enough that the
 #           export measures reading and writing rather than starting a process;
 #   mj4     4 cameras 704 x 480 Motion JPEG, MJ_SECONDS (default 60).
@@ -64,8 +66,12 @@ make_set() {
     echo "$file"
 }
 d1=$(make_set d1x16 "$d1_seconds" --channels 1-16 --size 704x480 --codec H264)
-d1dec=$(make_set d1x16 "$dec_seconds" --channels 1-16 --size 704x480 --codec H264)
-hd=$(make_set hd4 "$hd_seconds" --channels 1-4 --size 1920x1080 --codec H264)
+# The decoding sets are camera-like footage (texture, sensor noise, moving
+# objects, coded at a recorder's bit rate): the synthetic pattern codes to
+# little and decodes cheaply, which flatters any decoder.
+d1dec=$(make_set d1cam16 "$dec_seconds" --channels 1-16 --size 704x480 --codec H264 \
+    --content camera)
+hd=$(make_set hdcam4 "$hd_seconds" --channels 1-4 --size 1920x1080 --codec H264 --content camera)
 hdx=$(make_set hd4 "$hdx_seconds" --channels 1-4 --size 1920x1080 --codec H264)
 mj=$(make_set mj4 "$mj_seconds" --channels 1-4 --size 704x480 --codec MJPG)
 
