@@ -182,6 +182,16 @@ public:
             1, limitMs);
     }
 
+    // Every cell shows a picture; false, after saying so, when that takes
+    // longer than any recording should.
+    bool AwaitPlaying() {
+        if (LoopUntil([&] { return EveryCellShows([](const qm::FrameRecord&) { return true; }); },
+                      5, 30000))
+            return true;
+        std::fprintf(stderr, "qm_responsiveness: the recording did not start playing\n");
+        return false;
+    }
+
     // Presses Fast Forward until the player runs at `speed`.
     bool FastForwardTo(int speed) {
         for (int press = 0; press < 8 && Player().Speed() < speed; ++press)
@@ -265,11 +275,7 @@ int Start(const char* self, const std::string& source, int runs) {
 int Seek(const std::string& source, int seeks) {
     const double load = LoadAverage();
     Window window(source, 4);
-    auto any = [](const qm::FrameRecord&) { return true; };
-    if (!LoopUntil([&] { return window.EveryCellShows(any); }, 5, 30000)) {
-        std::fprintf(stderr, "qm_responsiveness: the recording did not start playing\n");
-        return 1;
-    }
+    if (!window.AwaitPlaying()) return 1;
     const auto facts = window.Player().Recording();
     if (facts.rangeEnd < facts.rangeStart + 20) {
         std::fprintf(stderr, "qm_responsiveness: seek needs a recording of 20 s or more\n");
@@ -346,11 +352,7 @@ void Mark(Window& window, uint32_t cameras, std::array<int64_t, qm::kMaxChannels
 int FastPlay(const std::string& source, bool reverse, int seconds) {
     const double load = LoadAverage();
     Window window(source, 4);
-    auto any = [](const qm::FrameRecord&) { return true; };
-    if (!LoopUntil([&] { return window.EveryCellShows(any); }, 5, 30000)) {
-        std::fprintf(stderr, "qm_responsiveness: the recording did not start playing\n");
-        return 1;
-    }
+    if (!window.AwaitPlaying()) return 1;
     qm::CQMPlayerEx& player = window.Player();
     const uint32_t cameras = window.ShownCameras();
     const auto keys = KeyTimes(player.Reader());
@@ -494,13 +496,9 @@ int Play(const std::string& name, const std::string& source, int mode, int secon
         // The split fills the video area of a window that size.
         window.Dlg().resize(width, height);
     }
-    auto any = [](const qm::FrameRecord&) { return true; };
     if (mode > 4 && LoopUntil([&] { return window.Dlg().IsRecordingOpen(); }, 5, 30000))
         window.Dlg().SetDisplayMode(mode);
-    if (!LoopUntil([&] { return window.EveryCellShows(any); }, 5, 30000)) {
-        std::fprintf(stderr, "qm_responsiveness: the recording did not start playing\n");
-        return 1;
-    }
+    if (!window.AwaitPlaying()) return 1;
     if (speed > 1 && !window.FastForwardTo(speed)) {
         std::fprintf(stderr, "qm_responsiveness: fast forward did not reach %dx\n", speed);
         return 1;
