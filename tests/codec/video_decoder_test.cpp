@@ -49,19 +49,20 @@ std::vector<KeptFrame> framesOf(const std::string& path) {
     return frames;
 }
 
-class DecodeArchive : public ::testing::TestWithParam<VideoCodec> {};
-
-TEST_P(DecodeArchive, EveryFrameShowsItsChannelAndSequence) {
-    const auto plan = test::smallCodecPlan(GetParam());
-    const auto frames = framesOf(test::writeRecording(plan, "rec.avr"));
+// Decodes every frame of the two-camera recording `plan` makes and reads the
+// camera and frame number back from its stamp.
+void ExpectEveryFrameShowsItsChannelAndSequence(const mkrec::RecordingPlan& plan,
+                                                const std::string& name) {
+    const auto frames = framesOf(test::writeRecording(plan, name));
     ASSERT_EQ(frames.size(), size_t(2 * plan.durationSeconds * plan.fps));
+    const bool mpeg4 = plan.codec == VideoCodec::SOLO;
     VideoDecodeRecord decode[2];
     std::vector<uint8_t> picture(kPictureBufferBytes);
     for (const auto& f : frames) {
         const int ch = f.record.channel;
         // mkrec's MPEG-4 key frames bring their own stream header, so the
         // decoder puts nothing in front of them.
-        if (GetParam() == VideoCodec::SOLO) {
+        if (mpeg4) {
             const uint8_t* data = f.payload.data();
             if (IsMpeg4KeyFrame(data, f.payload.size())) {
                 EXPECT_TRUE(HasMpeg4StreamHeader(data, f.payload.size()));
@@ -70,14 +71,20 @@ TEST_P(DecodeArchive, EveryFrameShowsItsChannelAndSequence) {
         // Forward play labels MPEG-4 records "H264"; reverse play hands them
         // out with the recording's own code, which is what selects MPEG-4.
         FrameRecord record = f.record;
-        if (GetParam() == VideoCodec::SOLO) record.codec = kCodecSOLO;
+        if (mpeg4) record.codec = kCodecSOLO;
         ASSERT_TRUE(DecodeVideoFrame(record, decode[ch], picture.data()))
             << uint32_t(f.record.sequence);
         EXPECT_EQ(decode[ch].nLastSeq, uint32_t(f.record.sequence));
-        const auto stamp = stampOf(picture, 176, 144);
+        const auto stamp = stampOf(picture, plan.defaultSize.width, plan.defaultSize.height);
         ASSERT_TRUE(stamp) << "channel " << ch << " seq " << f.record.sequence;
         EXPECT_EQ(*stamp, (mkrec::PatternContent{ch, f.record.sequence}));
     }
+}
+
+class DecodeArchive : public ::testing::TestWithParam<VideoCodec> {};
+
+TEST_P(DecodeArchive, EveryFrameShowsItsChannelAndSequence) {
+    ExpectEveryFrameShowsItsChannelAndSequence(test::smallCodecPlan(GetParam()), "rec.avr");
 }
 
 INSTANTIATE_TEST_SUITE_P(Wrappings, DecodeArchive,
@@ -95,17 +102,7 @@ TEST(DecodeArchive, CameraContentKeepsItsStamps) {
     plan.defaultSize = {352, 240};
     plan.fps = 25;
     plan.bitrateKbps = 250;
-    const auto frames = framesOf(test::writeRecording(plan, "camera.avr"));
-    ASSERT_EQ(frames.size(), size_t(2 * plan.durationSeconds * plan.fps));
-    VideoDecodeRecord decode[2];
-    std::vector<uint8_t> picture(kPictureBufferBytes);
-    for (const auto& f : frames) {
-        const int ch = f.record.channel;
-        ASSERT_TRUE(DecodeVideoFrame(f.record, decode[ch], picture.data()));
-        const auto stamp = stampOf(picture, 352, 240);
-        ASSERT_TRUE(stamp) << "channel " << ch << " seq " << f.record.sequence;
-        EXPECT_EQ(*stamp, (mkrec::PatternContent{ch, f.record.sequence}));
-    }
+    ExpectEveryFrameShowsItsChannelAndSequence(plan, "camera.avr");
 }
 
 TEST(DecoderControl, SizeChangeReplacesTheDecoderAndCidOneMakesNone) {
