@@ -358,18 +358,20 @@ void COrbiscopeDlg::OpenFromCommandLine() {
         return;
     }
     if (m_nMode == 0) return;
-    const uint32_t shownAtOpen = m_pPlayer->DisplayedMask();
-    if (m_nMode >= 1 && m_nMode <= 4) SetDisplayMode(m_nMode);
-    if (m_nCamMap[0] != 0) ApplyCamMap(m_nMode);
+    auto applySplit = [this] {
+        if (m_nMode >= 1 && m_nMode <= 4) SetDisplayMode(m_nMode);
+        if (m_nCamMap[0] != 0) ApplyCamMap(m_nMode);
+    };
     // The open has started playing in 2 x 2; cameras the asked split adds
     // would stay black until their next key frame, seconds away on many
     // recorders. Play has barely begun, so it starts again from the first
-    // frames, where every camera has its key frame.
-    const uint32_t added =
-        m_pPlayer->DisplayedMask() & ~shownAtOpen & m_pPlayer->Recording().channelMask;
+    // frames, where every camera has its key frame, with the split changed
+    // while play is held there.
     const PlaybackState& state = m_pPlayer->State();
-    if (added && state.activity == Activity::kPlaying && state.speed == 1 && !state.reverse)
-        m_pPlayer->SeekTo(m_tStart);
+    if (state.activity == Activity::kPlaying && state.speed == 1 && !state.reverse)
+        m_pPlayer->SeekTo(m_tStart, applySplit);
+    else
+        applySplit();
 }
 
 void COrbiscopeDlg::OnCommand(int id) {

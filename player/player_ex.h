@@ -103,7 +103,10 @@ public:
     // Holds playback while the user drags the timeline.
     void HoldForSeek();
     // Plays forward at 1x from `time` once the reader has settled there.
-    void SeekTo(uint32_t time);
+    // `whileHeld` runs while the play thread is held and nothing of the new
+    // place is shown yet: cameras a split change brings into view then start
+    // from there with the others.
+    void SeekTo(uint32_t time, const std::function<void()>& whileHeld = {});
     // Restarts the pacing clock (after the layout changed).
     void ResetClock();
     // The longest a verb waits for the reader to settle after a seek.

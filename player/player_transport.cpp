@@ -436,7 +436,7 @@ void CQMPlayerEx::HoldForSeek() {
     m_nPlayState = kPlayStatePaused;
 }
 
-void CQMPlayerEx::SeekTo(uint32_t time) {
+void CQMPlayerEx::SeekTo(uint32_t time, const std::function<void()>& whileHeld) {
     m_bAtEnd = false;
     m_bStepped = false;
     m_bStepHold = false;
@@ -445,6 +445,12 @@ void CQMPlayerEx::SeekTo(uint32_t time) {
     SetSpeed(1);
     if (m_reader.IsOpen()) m_reader.SeekByTime(time, 0);
     ClearStarted();
+    if (whileHeld) {
+        // No moment is shown yet, so a camera coming into view is not drawn
+        // at the old place first.
+        m_llShownMs = 0;
+        whileHeld();
+    }
     // The new place's blocks are in before the clock starts again.
     AwaitPass(false);
     m_llClockBase = 0;
