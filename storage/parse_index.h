@@ -147,6 +147,11 @@ public:
 
     // Wakes the preparation thread; the play thread calls it after taking a frame.
     void SignalPrepare() { m_evPrepare.Set(); }
+    // Refills the emptied slots on the calling thread instead. A reader that
+    // walks frames as fast as it can saves two thread switches per frame,
+    // which cost more than a small frame's decoding. The preparation thread
+    // still does what waits on a block load.
+    void PrepareHere();
 
     // Waits until every recorded channel either holds a ready frame or can give
     // no more in the current direction. Returns false when nothing changed for

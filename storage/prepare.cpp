@@ -165,6 +165,11 @@ void CQMParseIndex::PrepareThreadProc() {
     }
 }
 
+void CQMParseIndex::PrepareHere() {
+    // The buffer lock inside keeps this pass and the thread's apart.
+    if (!m_bPrepareRunning || !PreparePass()) m_evPrepare.Set();
+}
+
 // One pass over the channels. Returns false when a seek interrupted it.
 bool CQMParseIndex::PreparePass() {
     std::lock_guard buffers(m_csBuffers);

@@ -256,6 +256,16 @@ TEST_P(ParseIndexDelivery, EveryFrameOnceInMergeOrderWithItsStream) {
     ExpectSameFrames(got, expected, ForwardCodec(plan), true);
     // The end of the recording is visible to the player.
     EXPECT_EQ(reader.m_llReadPosition.load(), reader.m_llTotalSize.load());
+
+    // Refilling on the reading thread, alongside the preparation thread,
+    // delivers the same frames in the same order.
+    CQMParseIndex here;
+    ASSERT_EQ(here.OpenFile(path), 1);
+    ReadLimits limits;
+    limits.prepareHere = true;
+    ExpectSameFrames(ReadForward(here, limits, &outcome), expected, ForwardCodec(plan), true);
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.stalls, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ParseIndexDelivery,

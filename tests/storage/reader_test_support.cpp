@@ -125,7 +125,10 @@ std::vector<Delivered> ReadLoop(CQMParseIndex& reader, const ReadLimits& limits,
         if (!reader.WaitForPreparedSlots(limits.stallMs)) ++result.stalls;
         if (!AnySlotReady(reader)) break;
         const int got = take(&video, &audio, &extra);
-        reader.SignalPrepare();
+        if (limits.prepareHere)
+            reader.PrepareHere();
+        else
+            reader.SignalPrepare();
         if (got != 1) continue;
         Delivered d;
         d.video = video;

@@ -55,6 +55,7 @@ struct ReadLimits {
     int64_t stallMs = 2000; // per WaitForPreparedSlots
     int64_t deadlineMs = 30000;
     bool keyFramesOnly = false; // forward only
+    bool prepareHere = false;   // refill the slots on the reading thread
 };
 
 struct ReadOutcome {

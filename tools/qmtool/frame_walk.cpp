@@ -21,7 +21,7 @@ void FrameWalk::Run(const Visit& visit) {
             any = m_reader.FrameStateOf(c) == qm::kSlotReady;
         if (!any) return;
         const int got = m_reader.GetNextFrame(&video, 0, &audio, 1, &extra, 1);
-        m_reader.SignalPrepare();
+        m_reader.PrepareHere();
         if (got != 1) {
             // A damaged frame was dropped; the record still names its channel.
             if (video.channel < qm::kMaxChannels) ++m_dropped[video.channel];
