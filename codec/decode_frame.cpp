@@ -29,8 +29,10 @@ int CidForCodec(uint32_t codec) {
     return 0;
 }
 
-bool DecodeVideoFrame(const FrameRecord& record, VideoDecodeRecord& decode, uint8_t* picture,
-                      int outputType) {
+namespace {
+
+bool Decode(const FrameRecord& record, VideoDecodeRecord& decode, uint8_t* picture, int outputType,
+            int shift) {
     if (!decode.pCtrl) decode.pCtrl = std::make_unique<TVideoDecoderCtrl>();
     if (!record.payload || !picture) return false;
     const int cid = CidForCodec(record.codec);
@@ -42,14 +44,28 @@ bool DecodeVideoFrame(const FrameRecord& record, VideoDecodeRecord& decode, uint
     const int width = record.width;
     const int height = DecodeHeight(record.height);
     decode.pCtrl->Prepare(width, height, cid, outputType);
-    const bool ok =
-        decode.pCtrl->Decode(outputType, record.payload, int(record.size), picture, width, height);
+    const bool ok = shift > 0 ? decode.pCtrl->DecodeHalved(record.payload, int(record.size),
+                                                           picture, width, height, shift)
+                              : decode.pCtrl->Decode(outputType, record.payload, int(record.size),
+                                                     picture, width, height);
     decode.nLastSeq = record.sequence;
     if (ok) {
         decode.nWidth = width;
         decode.nHeight = height;
     }
     return ok;
+}
+
+} // namespace
+
+bool DecodeVideoFrame(const FrameRecord& record, VideoDecodeRecord& decode, uint8_t* picture,
+                      int outputType) {
+    return Decode(record, decode, picture, outputType, 0);
+}
+
+bool DecodeVideoFrameHalved(const FrameRecord& record, VideoDecodeRecord& decode, uint8_t* picture,
+                            int shift) {
+    return Decode(record, decode, picture, kOutputBGR0, shift);
 }
 
 } // namespace qm

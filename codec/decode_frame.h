@@ -31,5 +31,9 @@ inline int DecodeHeight(int recordHeight) {
 // the given output type. True when a picture was produced.
 bool DecodeVideoFrame(const FrameRecord& record, VideoDecodeRecord& decode, uint8_t* picture,
                       int outputType = kOutputBGR0);
+// The same in B, G, R, 0, halved `shift` times: (width >> shift) x
+// (decoded height >> shift) pixels. Shift 0 is the full picture.
+bool DecodeVideoFrameHalved(const FrameRecord& record, VideoDecodeRecord& decode, uint8_t* picture,
+                            int shift);
 
 } // namespace qm

@@ -3,6 +3,8 @@
 
 #include "codec/video_decoder.h"
 
+#include "codec/picture_halving.h"
+
 #include "codec/ffmpeg_library.h"
 #include "codec/mpeg4_header.h"
 #include "platform/diagnostics.h"
@@ -255,6 +257,20 @@ bool TVideoDecoder::ConvertPicture(uint8_t* out, int width, int height, int type
     return true;
 }
 
+bool TVideoDecoder::ConvertHalved(uint8_t* out, int width, int height, int shift) {
+    if (shift <= 0) return ConvertPicture(out, width, height, kOutputBGR0);
+    if (!out || !m_pPicture || !m_pPicture->pY || width <= 0 || height <= 0) return true;
+    YuvPlanes planes;
+    if (!ToYuv420(*m_pPicture, planes, true)) return true;
+    int w = std::min(width, m_pPicture->nWidth);
+    int h = std::min(height, m_pPicture->nHeight);
+    const YuvPlanes halved = HalvePicture(planes, w, h, shift, m_halved);
+    const int outWidth = width >> shift, outHeight = height >> shift;
+    ConvertYuv420(halved, out, std::min(w, outWidth), std::min(h, outHeight), kOutputBGR0,
+                  ConvertImpl::Auto, ptrdiff_t(outWidth) * 4);
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // The decoders
 
@@ -368,6 +384,16 @@ bool TVideoDecoderCtrl::Decode(int type, const uint8_t* data, int size, uint8_t*
                     int64_t(kPictureBufferBytes)))
         return false;
     return m_pDecoder->Decode(data, size, out, width, height, type);
+}
+
+bool TVideoDecoderCtrl::DecodeHalved(const uint8_t* data, int size, uint8_t* out, int width,
+                                     int height, int shift) {
+    if (shift <= 0) return Decode(kOutputBGR0, data, size, out, width, height);
+    if (!m_pDecoder || !out || width <= 0 || height <= 0 ||
+        int64_t(width) * height * 4 > int64_t(kPictureBufferBytes))
+        return false;
+    return m_pDecoder->Decode(data, size, nullptr, width, height, kOutputBGR0) &&
+           m_pDecoder->ConvertHalved(out, width, height, shift);
 }
 
 } // namespace qm

@@ -82,6 +82,11 @@ public:
                         int type) = 0;
     virtual bool Convert(uint8_t* out, int width, int height, int type) = 0;
 
+    // Converts the last picture to 32-bit B, G, R, 0 pixels halved `shift`
+    // times: (width >> shift) x (height >> shift), rows of that width. Like
+    // the full conversion, a smaller picture fills only its own part.
+    bool ConvertHalved(uint8_t* out, int width, int height, int shift);
+
     bool HasCodec() const { return m_pCodec != nullptr; }
     TFFVideoCodec* Codec() const { return m_pCodec.get(); }
     const TDecodedPicture* LastPicture() const { return m_pPicture; }
@@ -104,6 +109,7 @@ private:
     SwsContext* m_pSws = nullptr;
     int m_nSwsWidth = 0, m_nSwsHeight = 0, m_nSwsFormat = -1;
     std::vector<uint8_t> m_scratch;
+    std::vector<uint8_t> m_halved;
 };
 
 class TVideoDecoder_FFMPEG264 : public TVideoDecoder {
@@ -152,6 +158,9 @@ public:
     int Prepare(int width, int height, int cid, int type);
     // False without a decoder, or when the output would not fit the picture buffer.
     bool Decode(int type, const uint8_t* data, int size, uint8_t* out, int width, int height);
+    // Decodes into a B, G, R, 0 picture halved `shift` times (see ConvertHalved).
+    bool DecodeHalved(const uint8_t* data, int size, uint8_t* out, int width, int height,
+                      int shift);
 
     TVideoDecoder* Decoder() const { return m_pDecoder; }
     int Cid() const { return m_nCid; }

@@ -4,6 +4,7 @@
 
 #include "platform/diagnostics.h"
 #include "player/player_ex.h"
+#include "player/step_source.h"
 
 #include "render/wave_out_render_impl.h"
 #include <QImage>
@@ -55,13 +56,43 @@ uint64_t FrameFileTime(const FrameRecord& record) {
 
 void CQMPlayerEx::DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
                              uint64_t frameTime) {
-    const int w = record.width, h = record.height;
+    int w = record.width, h = record.height;
+    if (const int halvings = m_nPictureHalvings[size_t(channel)]; halvings > 0) {
+        // The halved picture holds the rows a full one shows.
+        w >>= halvings;
+        h = (h == 128 ? 120 : DecodeHeight(h)) >> halvings;
+    }
     std::lock_guard draw(m_csDraw);
     const PictureZoom& zoom = m_zoom[size_t(channel)];
     m_renderer.SetSharp(zoom.Sharp());
     m_renderer.DrawChannel(this, channel, w, h, picture, channel == m_nSelCh ? 1 : 0, frameTime,
                            zoom.Source(w, h), m_rcCell[channel], record.info);
     m_nDrawCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+int CQMPlayerEx::HalvingsFor(int channel, int width, int height) const {
+    std::lock_guard draw(m_csDraw);
+    if (m_zoom[size_t(channel)].IsZoomed()) return 0;
+    const CellRect& cell = m_rcCell[size_t(channel)];
+    const int cellWidth = cell.right - cell.left, cellHeight = cell.bottom - cell.top;
+    if (cellWidth <= 0 || cellHeight <= 0) return 0;
+    const int rows = DecodeHeight(height);
+    int halvings = 0;
+    while (halvings < kMostHalvings && (width >> (halvings + 1)) >= cellWidth &&
+           (rows >> (halvings + 1)) >= cellHeight)
+        ++halvings;
+    return halvings;
+}
+
+bool CQMPlayerEx::RestoreFullPicture(int channel) {
+    if (m_nPictureHalvings[size_t(channel)] == 0) return true;
+    const FrameRecord& shown = m_shown[size_t(channel)];
+    if (!m_pSteps || !shown.time) return false;
+    FrameRecord record{};
+    const int64_t ms = int64_t(shown.time) * 1000 + shown.microseconds / 1000;
+    if (!m_pSteps->Picture(channel, ms, record, m_picture[size_t(channel)].Data())) return false;
+    m_nPictureHalvings[size_t(channel)] = 0;
+    return true;
 }
 
 void CQMPlayerEx::bProcessVideoFrame(int channel) {
@@ -72,7 +103,14 @@ void CQMPlayerEx::bProcessVideoFrame(int channel) {
     if (!buffer.IsAllocated() && !buffer.Allocate()) return;
     if (!m_bDisplayed[channel] || m_bStepHold) return;
     m_nDecoded[channel].fetch_add(1, std::memory_order_relaxed);
-    if (DecodeVideoFrame(record, m_decode[channel], buffer.Data())) {
+    // A cell at most half the picture's size is drawn from a halved picture:
+    // the pictures of a split cost a fraction of the conversion and memory.
+    const int halvings = HalvingsFor(channel, record.width, record.height);
+    if (DecodeVideoFrameHalved(record, m_decode[channel], buffer.Data(), halvings)) {
+        if (halvings > m_nPictureHalvings[size_t(channel)])
+            buffer.ClearFrom(size_t(record.width >> halvings) * 4 *
+                             size_t(DecodeHeight(record.height) >> halvings));
+        m_nPictureHalvings[size_t(channel)] = halvings;
         m_shown[channel] = record;
         m_shown[channel].payload = nullptr;
         DrawLocked(channel, record, buffer.Data(), frameTime);
@@ -101,6 +139,8 @@ QImage CQMPlayerEx::ShownPicture(int channel) {
     if (!record.time || w <= 0 || h <= 0 || size_t(w) * size_t(h) * 4 > PictureBuffer::kBytes ||
         !m_picture[channel].IsAllocated())
         return {};
+    // A halved picture is never passed off as the recorded one.
+    if (!RestoreFullPicture(channel)) return {};
     // The decoded picture is B, G, R, X rows of the recorded width.
     return QImage(m_picture[channel].Data(), w, h, w * 4, QImage::Format_RGB32).copy();
 }
@@ -137,6 +177,11 @@ void CQMPlayerEx::RepaintChannel(int channel) {
         std::lock_guard picture(m_csPicture[c]);
         if (!m_picture[c].IsAllocated()) continue;
         const FrameRecord& record = m_shown[c];
+        // Held play shows a grown or zoomed cell from the full picture; in
+        // play the next picture comes at the cell's size soon enough.
+        if (m_nPictureHalvings[size_t(c)] > HalvingsFor(c, record.width, record.height) &&
+            m_nPlayState == kPlayStatePaused)
+            RestoreFullPicture(c);
         const uint64_t time =
             (record.year == 127 && record.month == 127) ? 0 : FrameFileTime(record);
         DrawLocked(c, record, m_picture[c].Data(), time);

@@ -1,6 +1,7 @@
 #include "player/picture_buffer.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -24,6 +25,12 @@ bool PictureBuffer::Allocate() {
 void PictureBuffer::Clear() {
     // Private anonymous pages read as zeros again after MADV_DONTNEED.
     if (m_pData) ::madvise(m_pData, kBytes, MADV_DONTNEED);
+}
+
+void PictureBuffer::ClearFrom(size_t offset) {
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t from = (offset + page - 1) / page * page;
+    if (m_pData && from < kBytes) ::madvise(m_pData + from, kBytes - from, MADV_DONTNEED);
 }
 
 void PictureBuffer::Free() {

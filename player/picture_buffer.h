@@ -22,6 +22,9 @@ public:
     bool Allocate();
     // Makes the whole buffer read as zeros again, releasing its pages.
     void Clear();
+    // The same for the whole pages from `offset` on: a smaller picture
+    // hands back what a larger one used.
+    void ClearFrom(size_t offset);
     void Free();
 
     uint8_t* Data() const { return m_pData; }

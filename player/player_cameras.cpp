@@ -187,6 +187,7 @@ void CQMPlayerEx::Relayout() {
         std::lock_guard picture(m_csPicture[c]);
         m_shown[c] = SampleFrameRecord();
         if (m_picture[c].IsAllocated()) m_picture[c].Clear();
+        m_nPictureHalvings[size_t(c)] = 0;
     }
     ClearVideo();
     RepaintChannel(-1);

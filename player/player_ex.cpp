@@ -229,6 +229,7 @@ void CQMPlayerEx::ResetChannelRecords() {
         m_decode[c].nHeight = sample.height;
         m_lastVideo[c] = sample;
         m_shown[c] = sample;
+        m_nPictureHalvings[size_t(c)] = 0;
         // Reads as zeros again without touching a page.
         if (m_picture[c].IsAllocated())
             m_picture[c].Clear();

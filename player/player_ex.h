@@ -157,6 +157,7 @@ public:
 
     // Frame processing, run by the display and play threads.
     void bProcessVideoFrame(int channel);
+    // Draws the channel's picture (the caller holds its picture lock).
     void DrawLocked(int channel, const FrameRecord& record, const uint8_t* picture,
                     uint64_t frameTime);
     // Queues the channel's last sound when it is due (the selected channel,
@@ -321,6 +322,13 @@ private:
     std::array<VideoDecodeRecord, kMaxChannels> m_decode;
     std::array<PictureBuffer, kMaxChannels> m_picture;
     std::array<std::mutex, kMaxChannels> m_csPicture;
+    // How many times the channel's picture is halved, for a cell that small.
+    std::array<int, kMaxChannels> m_nPictureHalvings{};
+    static constexpr int kMostHalvings = 2;
+    int HalvingsFor(int channel, int width, int height) const;
+    // Puts the full picture of what the channel shows back into its buffer
+    // (the caller holds its picture lock); false when it cannot be decoded.
+    bool RestoreFullPicture(int channel);
 
     // The selected channel's sound: decoded and queued by the play thread.
     TAudioDecoderCtrl m_audioCtrl;

@@ -389,6 +389,7 @@ bool CQMPlayerEx::StepExact(int direction) {
         if (!buffer.IsAllocated() && !buffer.Allocate()) continue;
         FrameRecord record{};
         if (!m_pSteps->Picture(c, *t, record, buffer.Data())) continue;
+        m_nPictureHalvings[size_t(c)] = 0;
         std::memcpy(record.info, m_shown[c].info, sizeof record.info); // the camera's title
         m_shown[c] = record;
         DrawLocked(c, record, buffer.Data(), FrameFileTime(record));

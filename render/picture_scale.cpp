@@ -133,6 +133,21 @@ void ScaleBilinear(const ScaleSource& source, const ScaleTarget& target, int x0,
     const int cx0 = std::max(0, -x0), cy0 = std::max(0, -y0);
     const int cx1 = std::min(w, target.width - x0), cy1 = std::min(h, target.height - y0);
     if (cx1 <= cx0 || cy1 <= cy0) return;
+    if (w == source.width && h == source.height) {
+        // One pixel for one (a halved picture fills its cell exactly): the
+        // filter's weights are all zero, so the rows are copied.
+        for (int ty = cy0; ty < cy1; ++ty) {
+            const uint8_t* in = source.pixels + size_t(ty) * source.stride + size_t(cx0) * 4;
+            uint8_t* out = target.pixels + size_t(y0 + ty) * target.stride + size_t(x0 + cx0) * 4;
+            for (int i = 0; i < cx1 - cx0; ++i) {
+                uint32_t v;
+                std::memcpy(&v, in + size_t(i) * 4, 4);
+                v |= 0xFF000000u;
+                std::memcpy(out + size_t(i) * 4, &v, 4);
+            }
+        }
+        return;
+    }
 #if defined(__x86_64__) || defined(__i386__)
     if (kHasAvx) ClearUpperVectorState();
 #endif

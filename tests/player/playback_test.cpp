@@ -363,6 +363,59 @@ Frames AllAt(uint32_t frame) {
     return f;
 }
 
+// A cell of half the picture's size is drawn from a picture halved by
+// averaging, which fills it pixel for pixel; the picture a held camera gives
+// for saving is still the recorded one, whole.
+TEST_F(Playback, SmallCellsDrawHalvedPicturesButTheShownPictureStaysWhole) {
+    CQMPlayerEx player;
+    player.resize(kWidth, kHeight); // the 2 x 2 split: cells of half a picture
+    player.SetChannelMask(0xF);
+    player.UpdateLayout();
+    ASSERT_TRUE(player.OpenArchive(s_path));
+    const CellRect cell = player.CellOf(0);
+    ASSERT_LE(cell.right - cell.left, kWidth / 2);
+    ASSERT_LE(cell.bottom - cell.top, kHeight / 2);
+    auto runFor = [](int64_t ms, const std::function<bool()>& done) {
+        const int64_t end = NowMs() + ms;
+        while (NowMs() < end && !done()) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    runFor(5000, [&] { return player.DrawCount() >= 12 && player.ShownFrame(0); });
+    player.Pause();
+    runFor(100, [] { return false; }); // a draw under way ends
+    const auto shown = player.ShownFrame(0);
+    ASSERT_TRUE(shown);
+    const QImage halved = player.BackBuffer();
+
+    const QImage whole = player.ShownPicture(0);
+    ASSERT_EQ(whole.size(), QSize(kWidth, kHeight));
+    std::vector<uint8_t> luma(size_t(kWidth) * kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            luma[size_t(y) * kWidth + size_t(x)] = uint8_t(qGray(whole.pixel(x, y)));
+    const auto stamp = mkrec::decodePattern(luma.data(), kWidth, kWidth, kHeight);
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->channel, 0);
+    const uint32_t frame = (shown->time - player.Recording().start) * kFps +
+                           uint32_t(shown->microseconds / 1000) * kFps / 1000;
+    EXPECT_EQ(stamp->frame, frame);
+
+    // Drawn again from the whole picture, the cell looks the same: the
+    // halving lands where the scaler would have put the picture.
+    player.RepaintChannel(0);
+    const QImage scaled = player.BackBuffer();
+    double difference = 0;
+    int samples = 0;
+    for (int y = cell.top; y < cell.bottom; ++y)
+        for (int x = cell.left; x < cell.right; ++x) {
+            difference += std::abs(qGray(halved.pixel(x, y)) - qGray(scaled.pixel(x, y)));
+            ++samples;
+        }
+    EXPECT_LT(difference / samples, 6.0);
+}
+
 // A step is a moment: every camera moves one frame per press, and a step back
 // shows the previous frame exactly (not the key frame before it), across key
 // frames and blocks, drawn by the time the verb returns.

@@ -50,6 +50,15 @@ TEST(PictureScaleTest, OneToOneCopiesExactlyAndMakesPixelsOpaque) {
     EXPECT_EQ(s.At(2, 2), 0x01020304u); // outside the rectangle: untouched
     EXPECT_EQ(s.At(40, 6), 0x01020304u);
     EXPECT_EQ(s.At(3, 7), 0x01020304u);
+    // Hanging over the surface's left and bottom edges: the part on it.
+    Surface clipped(30, 4);
+    ScaleBilinear(p.Source(), clipped.Target(), -4, 1, 33, 6);
+    for (int y = 1; y < 4; ++y)
+        for (int x = 0; x < 30; ++x)
+            ASSERT_EQ(clipped.At(x, y),
+                      (p.pixels[size_t(y - 1) * 37 + size_t(x + 4)] & 0xFFFFFFu) | 0xFF000000u)
+                << x << "," << y;
+    EXPECT_EQ(clipped.At(0, 0), 0x01020304u);
 }
 
 TEST(PictureScaleTest, SolidPicturesStaySolidAtAnyScale) {
