@@ -24,6 +24,7 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace qm {
 namespace {
@@ -384,7 +385,13 @@ TEST_F(Playback, SmallCellsDrawHalvedPicturesButTheShownPictureStaysWhole) {
     };
     runFor(5000, [&] { return player.DrawCount() >= 12 && player.ShownFrame(0); });
     player.Pause();
-    runFor(100, [] { return false; }); // a draw under way ends
+    // Pictures handed on before the pause are still drawn; then none comes.
+    uint64_t draws = player.DrawCount();
+    runFor(5000, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        const uint64_t now = player.DrawCount();
+        return std::exchange(draws, now) == now;
+    });
     const auto shown = player.ShownFrame(0);
     ASSERT_TRUE(shown);
     const QImage halved = player.BackBuffer();
