@@ -236,7 +236,7 @@ bool TVideoDecoder::ToYuv420(const TDecodedPicture& pic, YuvPlanes& planes, bool
     return true;
 }
 
-bool TVideoDecoder::ConvertPicture(uint8_t* out, int width, int height, int type) {
+bool TVideoDecoder::ConvertPicture(uint8_t* out, int width, int height, int type, int shift) {
     if (!out) return true;
     const int bpp = OutputBytesPerPixel(type);
     if (bpp == 0 || !m_pPicture || !m_pPicture->pY || width <= 0 || height == 0) return true;
@@ -244,9 +244,16 @@ bool TVideoDecoder::ConvertPicture(uint8_t* out, int width, int height, int type
     if (!ToYuv420(*m_pPicture, planes, type == kOutputBGR0)) return true;
     // Never read past the decoded picture: a smaller picture fills the top-left
     // part of the output and leaves the rest as it was.
-    const int rows = std::abs(height);
-    const int cw = std::min(width, m_pPicture->nWidth);
-    const int ch = std::min(rows, m_pPicture->nHeight);
+    int rows = std::abs(height);
+    int cw = std::min(width, m_pPicture->nWidth);
+    int ch = std::min(rows, m_pPicture->nHeight);
+    if (shift > 0) {
+        planes = HalvePicture(planes, cw, ch, shift, m_halved);
+        width >>= shift;
+        rows >>= shift;
+        cw = std::min(cw, width);
+        ch = std::min(ch, rows);
+    }
     const ptrdiff_t stride = ptrdiff_t(width) * bpp;
     if (height > 0) {
         ConvertYuv420(planes, out, cw, ch, type, ConvertImpl::Auto, stride);
@@ -254,20 +261,6 @@ bool TVideoDecoder::ConvertPicture(uint8_t* out, int width, int height, int type
         ConvertYuv420(planes, out + ptrdiff_t(rows - ch) * stride, cw, -ch, type, ConvertImpl::Auto,
                       stride);
     }
-    return true;
-}
-
-bool TVideoDecoder::ConvertHalved(uint8_t* out, int width, int height, int shift) {
-    if (shift <= 0) return ConvertPicture(out, width, height, kOutputBGR0);
-    if (!out || !m_pPicture || !m_pPicture->pY || width <= 0 || height <= 0) return true;
-    YuvPlanes planes;
-    if (!ToYuv420(*m_pPicture, planes, true)) return true;
-    int w = std::min(width, m_pPicture->nWidth);
-    int h = std::min(height, m_pPicture->nHeight);
-    const YuvPlanes halved = HalvePicture(planes, w, h, shift, m_halved);
-    const int outWidth = width >> shift, outHeight = height >> shift;
-    ConvertYuv420(halved, out, std::min(w, outWidth), std::min(h, outHeight), kOutputBGR0,
-                  ConvertImpl::Auto, ptrdiff_t(outWidth) * 4);
     return true;
 }
 

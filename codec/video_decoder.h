@@ -85,7 +85,9 @@ public:
     // Converts the last picture to 32-bit B, G, R, 0 pixels halved `shift`
     // times: (width >> shift) x (height >> shift), rows of that width. Like
     // the full conversion, a smaller picture fills only its own part.
-    bool ConvertHalved(uint8_t* out, int width, int height, int shift);
+    bool ConvertHalved(uint8_t* out, int width, int height, int shift) {
+        return ConvertPicture(out, width, height, kOutputBGR0, shift);
+    }
 
     bool HasCodec() const { return m_pCodec != nullptr; }
     TFFVideoCodec* Codec() const { return m_pCodec.get(); }
@@ -93,9 +95,10 @@ public:
 
 protected:
     bool DecodePacket(const uint8_t* data, int size, uint8_t* out, int width, int height, int type);
-    // Converts the last picture; a picture smaller than width x height fills
-    // only its own part of the output (rows keep the stride of `width`).
-    bool ConvertPicture(uint8_t* out, int width, int height, int type);
+    // Converts the last picture, halved `shift` times; a picture smaller than
+    // width x height fills only its own part of the output (rows keep the
+    // stride of `width`, halved as well).
+    bool ConvertPicture(uint8_t* out, int width, int height, int type, int shift = 0);
 
     int m_nWidth;
     int m_nHeight;
