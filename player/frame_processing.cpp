@@ -60,7 +60,7 @@ void CQMPlayerEx::DrawLocked(int channel, const FrameRecord& record, const uint8
     if (const int halvings = m_nPictureHalvings[size_t(channel)]; halvings > 0) {
         // The halved picture holds the rows a full one shows.
         w >>= halvings;
-        h = (h == 128 ? 120 : DecodeHeight(h)) >> halvings;
+        h = ShownRows(h) >> halvings;
     }
     std::lock_guard draw(m_csDraw);
     const PictureZoom& zoom = m_zoom[size_t(channel)];
@@ -74,12 +74,11 @@ int CQMPlayerEx::HalvingsFor(int channel, int width, int height) const {
     std::lock_guard draw(m_csDraw);
     if (m_zoom[size_t(channel)].IsZoomed()) return 0;
     const CellRect& cell = m_rcCell[size_t(channel)];
-    const int cellWidth = cell.right - cell.left, cellHeight = cell.bottom - cell.top;
-    if (cellWidth <= 0 || cellHeight <= 0) return 0;
+    if (cell.Width() <= 0 || cell.Height() <= 0) return 0;
     const int rows = DecodeHeight(height);
     int halvings = 0;
-    while (halvings < kMostHalvings && (width >> (halvings + 1)) >= cellWidth &&
-           (rows >> (halvings + 1)) >= cellHeight)
+    while (halvings < kMostHalvings && (width >> (halvings + 1)) >= cell.Width() &&
+           (rows >> (halvings + 1)) >= cell.Height())
         ++halvings;
     return halvings;
 }

@@ -26,11 +26,8 @@ void CVideoRenderer::DrawChannel(IRenderWindow* window, int channel, int picture
                                  uint64_t time, CellRect sourceRect, CellRect destRect,
                                  const uint8_t* title) {
     (void)channel;
-    // Coded heights that carry padding rows below the picture.
-    if (pictureHeight == 1088)
-        sourceRect.bottom = sourceRect.top + 1080;
-    else if (pictureHeight == 128)
-        sourceRect.bottom = sourceRect.top + 120;
+    if (ShownRows(pictureHeight) != pictureHeight)
+        sourceRect.bottom = sourceRect.top + ShownRows(pictureHeight);
     // Never read outside the picture.
     sourceRect.left = std::max(sourceRect.left, 0);
     sourceRect.top = std::max(sourceRect.top, 0);

