@@ -158,9 +158,12 @@ TEST_F(MainWindow, CommandLineSplitShowsAddedCamerasFromTheFirstFrame) {
         10000);
     ASSERT_TRUE(all);
     // Key frames come every half second; the first is at the start. Cameras
-    // 1 to 4 were on view from the open.
+    // 1 to 4 were on view from the open. A camera shows nothing before its
+    // key frame, so one whose first picture the polling sees is earlier than
+    // the second key frame started from the first (a slow machine may draw
+    // a frame or two before the poll).
     for (int c = 4; c < 8; ++c)
-        EXPECT_EQ(first[c], int64_t(m_dlg->StartTime()) * 1000) << "camera " << c + 1;
+        EXPECT_LT(first[c], int64_t(m_dlg->StartTime()) * 1000 + 500) << "camera " << c + 1;
 }
 
 TEST_F(MainWindow, FailedOpensSayWhyAndLeaveNothingOpen) {
